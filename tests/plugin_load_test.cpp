@@ -1,0 +1,93 @@
+// ved96.so as the host loads it: opened with dlopen from a process that
+// provides the host framework, entered through get_providers only.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/provider.h"
+#include "support/fake_host.h"
+
+namespace {
+
+using GetProviders = std::vector<std::shared_ptr<Provider>> (*)();
+
+std::string pluginPath() {
+    const char* path = std::getenv("VED96_PLUGIN");
+    return path != nullptr ? path : "ved96.so";
+}
+
+std::vector<std::string> lines(const std::string& command) {
+    std::vector<std::string> out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        out.push_back(text);
+    }
+    pclose(pipe);
+    return out;
+}
+
+TEST(PluginLoad, GetProvidersByNameMakesAMeterThatCompletesARound) {
+    void* handle = dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto getProviders = reinterpret_cast<GetProviders>(dlsym(handle, "get_providers"));
+    ASSERT_NE(getProviders, nullptr) << dlerror();
+    {
+        fake::Host host;
+        host.meter.registers[0] = 2301;
+        auto providers = getProviders();
+        ASSERT_EQ(providers.size(), 1u);
+        auto* provider = dynamic_cast<SMDSPDeviceProvider*>(providers[0].get());
+        ASSERT_NE(provider, nullptr);
+        std::unique_ptr<SMDVDevice> device(provider->create());
+        ASSERT_NE(device, nullptr);
+        EXPECT_EQ(device->DeviceType(), "ved96");
+        auto* modbus = dynamic_cast<SPModbus*>(device.get());
+        ASSERT_NE(modbus, nullptr);
+
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(modbus->RefreshStatus(), 1);
+        EXPECT_EQ(host::pump(*modbus), 10);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 0\n");
+        ASSERT_EQ(host.services.sent.size(), 1u);
+        ASSERT_EQ(host.services.sent[0].size(), 1009u);
+        EXPECT_EQ(host.services.sent[0][4] | host.services.sent[0][5] << 8, 2301);
+        EXPECT_EQ(host.services.saved.size(), 1u);
+        EXPECT_TRUE(device->dataReady_);
+    }  // devices and providers are gone before the library is closed
+    EXPECT_EQ(dlclose(handle), 0);
+}
+
+TEST(PluginLoad, ExportsNothingOfOursButGetProviders) {
+    const auto symbols = lines("nm -D --defined-only " + pluginPath() + " 2>&1");
+    ASSERT_FALSE(symbols.empty());
+    bool found = false;
+    for (const auto& line : symbols) {
+        const std::string name = line.substr(line.rfind(' ') + 1);
+        if (name == "get_providers") found = true;
+        EXPECT_NE(name.rfind("_Z", 0), 0u) << "C++ symbol exported: " << line;
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST(PluginLoad, HostSymbolsAreLeftForTheHostProcess) {
+    const auto undefined = lines("nm -D --undefined-only " + pluginPath() + " | c++filt");
+    bool sendSP = false, getTtime = false;
+    for (const auto& line : undefined) {
+        if (line.find("SMDVDevice::SendSP") != std::string::npos) sendSP = true;
+        if (line.find("get_ttime") != std::string::npos) getTtime = true;
+    }
+    EXPECT_TRUE(sendSP);
+    EXPECT_TRUE(getTtime);
+}
+
+}  // namespace

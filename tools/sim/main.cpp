@@ -1,0 +1,357 @@
+// ved96-sim: a Modbus server that answers like a ved96 three-phase meter,
+// over RTU (a serial device or a pseudo-terminal pair it makes itself) or TCP.
+//
+// Once it serves, it prints one line on stdout telling a script where:
+//   "pty /dev/pts/N", "rtu DEVICE" or "tcp HOST:PORT".
+// SIGINT and SIGTERM end it cleanly. SIGSTOP makes it a silent meter; after
+// SIGCONT it discards the requests that queued up meanwhile, which their
+// master has long given up on, and answers fresh ones.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <modbus.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dispatch.h"
+#include "meter_model.h"
+#include "options.h"
+
+namespace {
+
+using namespace vedsim;
+
+constexpr int kExitConfig = 2;
+
+volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_resumed = 0;
+
+extern "C" void on_stop_signal(int) { g_stop = 1; }
+extern "C" void on_continue(int) { g_resumed = 1; }
+
+void install_signals() {
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = on_stop_signal;  // no SA_RESTART: poll() must return
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = on_continue;
+    sigaction(SIGCONT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a master that hangs up must not end the meter
+}
+
+int fail(const std::string& message) {
+    std::cerr << "ved96-sim: " << message << "\n";
+    return kExitConfig;
+}
+
+// Sleeps in short steps so that SIGINT/SIGTERM still end the process promptly.
+void sleep_for(std::chrono::microseconds total) {
+    const auto until = std::chrono::steady_clock::now() + total;
+    while (!g_stop) {
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            left, std::chrono::milliseconds(50)));
+    }
+}
+
+// Throws away whatever input is waiting on fd.
+void discard_input(int fd, bool serial) {
+    if (serial) tcflush(fd, TCIFLUSH);
+    uint8_t buf[512];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
+// A pseudo-terminal pair: the simulator serves on the master side, a master
+// station opens the slave path. The simulator also holds the slave side open
+// itself, so that a master closing its end never leaves the line hung up.
+struct Pty {
+    int master = -1;
+    int held_slave = -1;
+    std::string path;
+};
+
+bool open_pty(Pty& pty, unsigned baud, std::string& error) {
+    pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) {
+        error = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    const char* name = ptsname(pty.master);
+    if (name == nullptr) {
+        error = std::string("ptsname: ") + std::strerror(errno);
+        return false;
+    }
+    pty.path = name;
+    // Raw mode for binary frames; on a pty this sets the line the master opens.
+    termios tio{};
+    tcgetattr(pty.master, &tio);
+    cfmakeraw(&tio);
+    speed_t speed = B9600;
+    switch (baud) {
+        case 1200: speed = B1200; break;
+        case 2400: speed = B2400; break;
+        case 4800: speed = B4800; break;
+        case 19200: speed = B19200; break;
+        case 38400: speed = B38400; break;
+        case 57600: speed = B57600; break;
+        case 115200: speed = B115200; break;
+        default: break;
+    }
+    cfsetspeed(&tio, speed);
+    tcsetattr(pty.master, TCSANOW, &tio);
+    pty.held_slave = open(name, O_RDWR | O_NOCTTY);
+    if (pty.held_slave < 0) {
+        error = std::string("cannot open ") + name + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+int open_listener(const std::string& host, unsigned port, std::string& shown, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        error = "cannot resolve host \"" + host + "\"";
+        return -1;
+    }
+    sockaddr_in addr = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
+    freeaddrinfo(found);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(fd, 8) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        error = "cannot listen on " + host + ":" + std::to_string(port) + ": " +
+                std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    shown = std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+    return fd;
+}
+
+class Server {
+public:
+    Server(modbus_t* ctx, bool rtu, const SimOptions& options, MeterModel& model)
+        : ctx_(ctx),
+          rtu_(rtu),
+          slave_(options.slave),
+          baud_(options.baud),
+          handler_(model, options.faults),
+          model_(model),
+          mapping_(modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterSpan, 0, 0)),
+          start_(std::chrono::steady_clock::now()) {}
+    ~Server() { modbus_mapping_free(mapping_); }
+
+    // Receives one request on fd and answers it. Returns false when the
+    // connection is gone (TCP) and should be closed.
+    bool serve_one(int fd) {
+        modbus_set_socket(ctx_, fd);
+        uint8_t query[MODBUS_MAX_ADU_LENGTH];
+        const int rc = modbus_receive(ctx_, query);
+        if (rc < 0) {
+            if (rtu_ && (errno == EIO || errno == EBADF)) sleep_for(std::chrono::milliseconds(100));
+            return rtu_;  // a garbled frame on a line goes unanswered, as on a meter
+        }
+        if (rc == 0) return true;  // addressed to another unit on the line
+
+        const int header = modbus_get_header_length(ctx_);
+        const int trailer = rtu_ ? 2 : 0;  // CRC
+        if (rc < header + trailer) return true;
+        const unsigned unit = query[header - 1];
+        const bool broadcast = rtu_ && unit == 0;
+        if (!rtu_ && unit != slave_ && unit != 0 && unit != 0xFF) return true;
+
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const size_t pdu_len = static_cast<size_t>(rc - header - trailer);
+        const Answer answer = handler_.handle(query + header, pdu_len, seconds);
+        if (answer.kind == Answer::Kind::kSilent || broadcast) return true;
+
+        const FaultPlan& plan = handler_.plan();
+        std::chrono::microseconds wait = std::chrono::milliseconds(plan.delay_ms);
+        if (plan.pace) wait += paced_reply_delay(pdu_len + 3, answer.reply_pdu_bytes + 3, baud_);
+        if (wait.count() > 0) sleep_for(wait);
+        if (g_stop) return true;
+
+        if (answer.kind == Answer::Kind::kException) {
+            modbus_reply_exception(ctx_, query, answer.exception);
+        } else {
+            const std::vector<uint16_t>& regs = model_.registers();
+            std::copy(regs.begin(), regs.end(), mapping_->tab_registers);
+            modbus_reply(ctx_, query, rc, mapping_);
+        }
+        return true;
+    }
+
+    bool ready() const { return mapping_ != nullptr; }
+
+private:
+    modbus_t* ctx_;
+    bool rtu_;
+    unsigned slave_;
+    unsigned baud_;
+    RequestHandler handler_;
+    MeterModel& model_;
+    modbus_mapping_t* mapping_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+void serve_line(Server& server, int fd) {
+    while (!g_stop) {
+        if (g_resumed) {
+            g_resumed = 0;
+            discard_input(fd, true);
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int n = poll(&p, 1, -1);
+        if (n < 0 || g_stop || g_resumed) continue;
+        if (p.revents & (POLLIN | POLLERR | POLLHUP)) server.serve_one(fd);
+    }
+}
+
+void serve_tcp(Server& server, int listener) {
+    std::vector<int> clients;
+    while (!g_stop) {
+        if (g_resumed) {
+            g_resumed = 0;
+            for (int c : clients) discard_input(c, false);
+        }
+        std::vector<pollfd> fds{{listener, POLLIN, 0}};
+        for (int c : clients) fds.push_back({c, POLLIN, 0});
+        const int n = poll(fds.data(), fds.size(), -1);
+        if (n < 0 || g_stop || g_resumed) continue;
+        if (fds[0].revents & POLLIN) {
+            const int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c >= 0) clients.push_back(c);
+        }
+        for (size_t i = 1; i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;
+            if (!server.serve_one(fds[i].fd)) {
+                close(fds[i].fd);
+                clients.erase(std::find(clients.begin(), clients.end(), fds[i].fd));
+            }
+        }
+    }
+    for (int c : clients) close(c);
+}
+
+bool load_image(const std::string& path, MeterModel& model, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot read image " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::map<uint16_t, uint16_t> image;
+    if (!parse_register_image(text.str(), image, error)) {
+        error = "image " + path + ": " + error;
+        return false;
+    }
+    model = MeterModel::fixed(image);
+    return true;
+}
+
+void announce(const std::string& line) {
+    std::cout << line << std::endl;  // flushed: a script waits for this line
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    std::string error;
+    if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::cerr << "ved96-sim: " << error << "\n" << kUsage;
+        return kExitConfig;
+    }
+    if (options.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    MeterModel model = MeterModel::live();
+    if (!options.image_path.empty() && !load_image(options.image_path, model, error)) {
+        return fail(error);
+    }
+    install_signals();
+
+    if (options.transport == SimOptions::Transport::kTcp) {
+        std::string shown;
+        const int listener = open_listener(options.host, options.port, shown, error);
+        if (listener < 0) return fail(error);
+        modbus_t* ctx = modbus_new_tcp("127.0.0.1", static_cast<int>(options.port));
+        if (ctx == nullptr) return fail(std::string("modbus: ") + modbus_strerror(errno));
+        {
+            Server server(ctx, false, options, model);
+            if (!server.ready()) return fail("out of memory");
+            announce("tcp " + shown);
+            serve_tcp(server, listener);
+        }
+        close(listener);
+        modbus_free(ctx);
+        return 0;
+    }
+
+    const bool pty_mode = options.transport == SimOptions::Transport::kPty;
+    Pty pty;
+    if (pty_mode && !open_pty(pty, options.baud, error)) return fail(error);
+    const std::string device = pty_mode ? pty.path : options.device;
+    modbus_t* ctx = modbus_new_rtu(device.c_str(), static_cast<int>(options.baud),
+                                   options.parity, 8, 1);
+    if (ctx == nullptr) return fail(std::string("modbus: ") + modbus_strerror(errno));
+    modbus_set_slave(ctx, static_cast<int>(options.slave));
+    int fd = -1;
+    if (pty_mode) {
+        fd = pty.master;
+        modbus_set_socket(ctx, fd);
+    } else {
+        if (modbus_connect(ctx) != 0) {
+            const std::string why = modbus_strerror(errno);
+            modbus_free(ctx);
+            return fail("cannot open " + device + ": " + why);
+        }
+        fd = modbus_get_socket(ctx);
+    }
+    {
+        Server server(ctx, true, options, model);
+        if (!server.ready()) return fail("out of memory");
+        announce((pty_mode ? "pty " : "rtu ") + device);
+        serve_line(server, fd);
+    }
+    if (pty_mode) {
+        close(pty.held_slave);
+        close(pty.master);
+    } else {
+        modbus_close(ctx);
+    }
+    modbus_free(ctx);
+    return 0;
+}

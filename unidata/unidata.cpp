@@ -1,0 +1,1 @@
+// Non-template helpers of the single-record device.

@@ -1,0 +1,4 @@
+#include "ved96/ved96.h"
+
+// TODO(report): the 270 signals.
+void ved96::GenJsonData() {}

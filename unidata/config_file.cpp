@@ -1,0 +1,1 @@
+#include "unidata/config_file.h"

@@ -1,0 +1,2 @@
+// config_file
+#pragma once

@@ -1,0 +1,1 @@
+#include "unidata/round_checks.h"

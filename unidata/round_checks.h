@@ -1,0 +1,2 @@
+// round_checks
+#pragma once

@@ -1,0 +1,1 @@
+#include "unidata/threshold_settings.h"

@@ -1,0 +1,2 @@
+// threshold_settings
+#pragma once

@@ -1,1 +1,0 @@
-// Non-template helpers of the single-record device.

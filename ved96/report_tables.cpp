@@ -1,0 +1,1 @@
+#include "ved96/report_tables.h"

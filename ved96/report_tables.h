@@ -1,0 +1,2 @@
+// Report signal tables.
+#pragma once

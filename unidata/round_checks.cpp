@@ -1,1 +1,62 @@
 #include "unidata/round_checks.h"
+
+#include <boost/date_time/gregorian/gregorian_types.hpp>
+#include <boost/lexical_cast.hpp>
+#include <stdexcept>
+
+namespace unidata {
+
+std::string alarmIdFor(const std::string& signalId) {
+    // Signal and alarm ids share their layout; the kind digit (index 3) and
+    // the sub-kind digit (index 8) say "alarm".
+    struct Mark {
+        std::size_t index;
+        char digit;
+    };
+    constexpr Mark kAlarmMarks[] = {{3, '6'}, {8, '1'}};
+    std::string alarmId = signalId;
+    for (const auto& mark : kAlarmMarks)
+        if (mark.index < alarmId.size()) alarmId[mark.index] = mark.digit;
+    return alarmId;
+}
+
+std::string numberText(float value) { return boost::lexical_cast<std::string>(value); }
+
+std::string thresholdMessage(const std::string& valueText, const std::string& thresholdText,
+                             bool upper) {
+    return "当前值" + valueText + (upper ? "高于阈值:" : "低于阈值:") + thresholdText;
+}
+
+bool thresholdActive(bool upper, bool active, float value, float threshold, float recovery) {
+    if (upper) return active ? value > recovery : value >= threshold;
+    return active ? value < recovery : value <= threshold;
+}
+
+bool aoReportDue(const SMDVDevice::BAOSetting& s, float value, std::int64_t now) {
+    if (s.absEnable && (value > s.lastValue + s.absDelta || value < s.lastValue - s.absDelta))
+        return true;
+    if (s.pctEnable && ((100.0f + s.pctDelta) * s.lastValue / 100.0f < value ||
+                        value < (100.0f - s.pctDelta) * s.lastValue / 100.0f))
+        return true;
+    if (s.periodEnable) {
+        // Whole seconds in double are exact; single precision would resolve
+        // today's epoch seconds only in steps of 128 s.
+        const double due =
+            static_cast<double>(s.lastReportTime) + static_cast<double>(s.periodMinutes) * 60.0;
+        if (static_cast<double>(now) > due) return true;
+    }
+    return false;
+}
+
+boost::posix_time::ptime localSecondTime(std::time_t time) {
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr)
+        throw std::runtime_error("could not convert calendar time to local time");
+    const boost::gregorian::date day(static_cast<unsigned short>(local.tm_year + 1900),
+                                     static_cast<unsigned short>(local.tm_mon + 1),
+                                     static_cast<unsigned short>(local.tm_mday));
+    return boost::posix_time::ptime(
+        day, boost::posix_time::time_duration(local.tm_hour, local.tm_min, local.tm_sec));
+}
+
+}  // namespace unidata

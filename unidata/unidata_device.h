@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <string>
@@ -74,6 +75,9 @@ public:
     std::mutex jsonMutex_;
     Json::Value jsonData_;
     AiSignalMap aiSignalMap_;
+    // Seconds since the epoch, read for the round time, value lookup and the
+    // analog report period: the C library's clock unless a test sets its own.
+    std::time_t (*timeSource_)() = [] { return std::time(nullptr); };
 
 protected:
     const unsigned char* recordBytes() const {

@@ -18,8 +18,8 @@ Pdu write1(unsigned reg, unsigned value) {
     return {6, uint8_t(reg >> 8), uint8_t(reg), uint8_t(value >> 8), uint8_t(value)};
 }
 Pdu write_n(unsigned first, const std::vector<uint16_t>& values) {
-    Pdu pdu = {16, uint8_t(first >> 8), uint8_t(first), 0, uint8_t(values.size()),
-               uint8_t(2 * values.size())};
+    Pdu pdu = {16, uint8_t(first >> 8),    uint8_t(first),
+               0,  uint8_t(values.size()), uint8_t(2 * values.size())};
     for (uint16_t v : values) {
         pdu.push_back(uint8_t(v >> 8));
         pdu.push_back(uint8_t(v));
@@ -57,8 +57,7 @@ TEST(SimDispatch, AnswersByFunctionQuantityAndAddress) {
         {"write a measurement", write1(100, 1), Kind::kException, kIllegalDataAddress, 2},
         {"write in a gap", write1(5999, 1), Kind::kException, kIllegalDataAddress, 2},
         {"write all settings", write_n(6000, std::vector<uint16_t>(18, 1)), Kind::kReply, 0, 5},
-        {"write past the end", write_n(6016, {0, 0, 0}), Kind::kException, kIllegalDataAddress,
-         2},
+        {"write past the end", write_n(6016, {0, 0, 0}), Kind::kException, kIllegalDataAddress, 2},
         {"write byte count wrong", bad_count, Kind::kException, kIllegalDataValue, 2},
         {"write 0 registers", write_n(6008, {}), Kind::kException, kIllegalDataValue, 2},
     };

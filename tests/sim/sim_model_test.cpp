@@ -40,10 +40,10 @@ TEST(SimRegisterMap, RangesMustLieWhollyInServedRegisters) {
         bool readable, writable;
     };
     const Row rows[] = {
-        {0, 72, true, false},     {0, 73, false, false},     {100, 5, true, false},
-        {99, 2, false, false},    {1400, 120, true, false},  {1500, 100, false, false},
-        {6000, 18, true, true},   {5999, 2, false, false},   {6017, 1, true, true},
-        {6017, 2, false, false},  {6008, 0, false, false},   {65535, 2, false, false},
+        {0, 72, true, false},    {0, 73, false, false},    {100, 5, true, false},
+        {99, 2, false, false},   {1400, 120, true, false}, {1500, 100, false, false},
+        {6000, 18, true, true},  {5999, 2, false, false},  {6017, 1, true, true},
+        {6017, 2, false, false}, {6008, 0, false, false},  {65535, 2, false, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.first << "+" << row.count);
@@ -64,8 +64,8 @@ TEST(SimVoltageAlarms, BitsAtAndAcrossTheBand) {
         {{2300, 2300, 2531}, 0x10}, {{2300, 2300, 2069}, 0x20}, {{0, 65535, 0}, 0x26},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.volts[0] << "," << row.volts[1] << ","
-                                        << row.volts[2]);
+        SCOPED_TRACE(testing::Message()
+                     << row.volts[0] << "," << row.volts[1] << "," << row.volts[2]);
         EXPECT_EQ(voltage_alarm_bits(row.volts), row.bits);
     }
 }

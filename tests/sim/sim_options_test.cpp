@@ -23,8 +23,8 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     EXPECT_TRUE(o.faults.pace);
 
     SimOptions r;
-    ASSERT_TRUE(parse_options({"--rtu", "/dev/ttyS1", "--baud", "19200", "--parity", "E"}, r,
-                              error));
+    ASSERT_TRUE(
+        parse_options({"--rtu", "/dev/ttyS1", "--baud", "19200", "--parity", "E"}, r, error));
     EXPECT_EQ(r.device, "/dev/ttyS1");
     EXPECT_EQ(r.baud, 19200u);
     EXPECT_EQ(r.parity, 'E');

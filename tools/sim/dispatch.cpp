@@ -44,8 +44,7 @@ Answer RequestHandler::handle(const uint8_t* pdu, size_t len, double seconds) {
             first = word(pdu + 1);
             count = word(pdu + 3);
             const size_t bytes = pdu[5];
-            if (count < 1 || count > kMaxWriteRegisters || bytes != 2 * count ||
-                len != 6 + bytes) {
+            if (count < 1 || count > kMaxWriteRegisters || bytes != 2 * count || len != 6 + bytes) {
                 return exception(kIllegalDataValue);
             }
             for (unsigned i = 0; i < count; ++i) {

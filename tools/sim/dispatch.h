@@ -33,7 +33,7 @@ struct FaultPlan {
     unsigned drop_every = 0;  // --drop-every N: no reply to requests N, 2N, ...; 0 never
     unsigned delay_ms = 0;    // --delay-ms MS: every reply waits this long
     std::map<uint16_t, uint8_t> exception_at;  // --exception-at REG[:CODE]
-    bool pace = false;  // --pace: replies take the time a serial line would
+    bool pace = false;                         // --pace: replies take the time a serial line would
 };
 
 struct Answer {
@@ -44,7 +44,7 @@ struct Answer {
 };
 
 class RequestHandler {
-public:
+  public:
     RequestHandler(MeterModel& model, FaultPlan plan) : model_(model), plan_(std::move(plan)) {}
 
     // Decides the answer to the request PDU `pdu` of `len` bytes received
@@ -55,7 +55,7 @@ public:
 
     const FaultPlan& plan() const { return plan_; }
 
-private:
+  private:
     MeterModel& model_;
     FaultPlan plan_;
     unsigned long requests_ = 0;

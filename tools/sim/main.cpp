@@ -33,6 +33,7 @@
 #include "dispatch.h"
 #include "meter_model.h"
 #include "options.h"
+#include "rtu_frame.h"
 
 namespace {
 
@@ -68,8 +69,8 @@ void sleep_for(std::chrono::microseconds total) {
     while (!g_stop) {
         const auto left = until - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero()) return;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            left, std::chrono::milliseconds(50)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
     }
 }
 
@@ -109,14 +110,29 @@ bool open_pty(Pty& pty, unsigned baud, std::string& error) {
     cfmakeraw(&tio);
     speed_t speed = B9600;
     switch (baud) {
-        case 1200: speed = B1200; break;
-        case 2400: speed = B2400; break;
-        case 4800: speed = B4800; break;
-        case 19200: speed = B19200; break;
-        case 38400: speed = B38400; break;
-        case 57600: speed = B57600; break;
-        case 115200: speed = B115200; break;
-        default: break;
+        case 1200:
+            speed = B1200;
+            break;
+        case 2400:
+            speed = B2400;
+            break;
+        case 4800:
+            speed = B4800;
+            break;
+        case 19200:
+            speed = B19200;
+            break;
+        case 38400:
+            speed = B38400;
+            break;
+        case 57600:
+            speed = B57600;
+            break;
+        case 115200:
+            speed = B115200;
+            break;
+        default:
+            break;
     }
     cfsetspeed(&tio, speed);
     tcsetattr(pty.master, TCSANOW, &tio);
@@ -146,8 +162,8 @@ int open_listener(const std::string& host, unsigned port, std::string& shown, st
     socklen_t len = sizeof addr;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(fd, 8) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        error = "cannot listen on " + host + ":" + std::to_string(port) + ": " +
-                std::strerror(errno);
+        error =
+            "cannot listen on " + host + ":" + std::to_string(port) + ": " + std::strerror(errno);
         if (fd >= 0) close(fd);
         return -1;
     }
@@ -157,8 +173,67 @@ int open_listener(const std::string& host, unsigned port, std::string& shown, st
     return fd;
 }
 
+// Reads and throws away bytes until the line has been silent for gap_us.
+void skip_to_silence(int fd, unsigned gap_us) {
+    uint8_t buf[256];
+    pollfd p{fd, POLLIN, 0};
+    const int gap_ms = static_cast<int>((gap_us + 999) / 1000);
+    while (!g_stop && poll(&p, 1, gap_ms) > 0 && read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
+// Receives one RTU request for `slave` (or broadcast) from a line whose data
+// is ready to read. Returns the frame length with its CRC checked, 0 when the
+// frame was for another unit, garbled, or cut off, and -1 on a line error.
+// It reads no further than the frame's end, so a request that follows at once
+// is left for the next call.
+int read_rtu_request(int fd, uint8_t* buf, size_t cap, unsigned baud, unsigned slave) {
+    constexpr int kByteTimeoutMs = 100;  // a frame stalled this long is abandoned
+    const unsigned gap_us = frame_gap_us(baud);
+    size_t have = 0;
+    for (;;) {
+        if (have >= 1 && buf[0] != slave && buf[0] != 0) {
+            skip_to_silence(fd, gap_us);  // another unit's request or reply
+            return 0;
+        }
+        size_t need = request_length(buf, have);
+        if (need == kLengthUnknown) {
+            // An unknown function: the frame ends with the silence.
+            pollfd p{fd, POLLIN, 0};
+            while (have < cap && poll(&p, 1, static_cast<int>((gap_us + 999) / 1000)) > 0) {
+                const ssize_t r = read(fd, buf + have, cap - have);
+                if (r <= 0) break;
+                have += static_cast<size_t>(r);
+            }
+            break;
+        }
+        if (need == kLengthNeedsMore) need = have + 1;
+        if (need > cap) {
+            skip_to_silence(fd, gap_us);
+            return 0;
+        }
+        if (have >= need) break;
+        if (have > 0) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, kByteTimeoutMs) <= 0) return 0;
+        }
+        const ssize_t r = read(fd, buf + have, need - have);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
+        if (r <= 0) {
+            sleep_for(std::chrono::milliseconds(100));  // line gone: do not spin on it
+            return -1;
+        }
+        have += static_cast<size_t>(r);
+    }
+    if (!crc_ok(buf, have)) {
+        skip_to_silence(fd, gap_us);  // resynchronise on the next frame
+        return 0;
+    }
+    return static_cast<int>(have);
+}
+
 class Server {
-public:
+  public:
     Server(modbus_t* ctx, bool rtu, const SimOptions& options, MeterModel& model)
         : ctx_(ctx),
           rtu_(rtu),
@@ -175,18 +250,20 @@ public:
     bool serve_one(int fd) {
         modbus_set_socket(ctx_, fd);
         uint8_t query[MODBUS_MAX_ADU_LENGTH];
-        const int rc = modbus_receive(ctx_, query);
-        if (rc < 0) {
-            if (rtu_ && (errno == EIO || errno == EBADF)) sleep_for(std::chrono::milliseconds(100));
-            return rtu_;  // a garbled frame on a line goes unanswered, as on a meter
+        int rc = 0;
+        if (rtu_) {
+            rc = read_rtu_request(fd, query, sizeof query, baud_, slave_);
+        } else {
+            rc = modbus_receive(ctx_, query);
+            if (rc < 0) return false;
         }
-        if (rc == 0) return true;  // addressed to another unit on the line
+        if (rc <= 0) return true;  // nothing for this meter, or a garbled frame
 
         const int header = modbus_get_header_length(ctx_);
         const int trailer = rtu_ ? 2 : 0;  // CRC
         if (rc < header + trailer) return true;
         const unsigned unit = query[header - 1];
-        const bool broadcast = rtu_ && unit == 0;
+        const bool broadcast = rtu_ && unit == 0;  // applied, never answered
         if (!rtu_ && unit != slave_ && unit != 0 && unit != 0xFF) return true;
 
         const double seconds =
@@ -213,7 +290,7 @@ public:
 
     bool ready() const { return mapping_ != nullptr; }
 
-private:
+  private:
     modbus_t* ctx_;
     bool rtu_;
     unsigned slave_;
@@ -324,8 +401,8 @@ int main(int argc, char** argv) {
     Pty pty;
     if (pty_mode && !open_pty(pty, options.baud, error)) return fail(error);
     const std::string device = pty_mode ? pty.path : options.device;
-    modbus_t* ctx = modbus_new_rtu(device.c_str(), static_cast<int>(options.baud),
-                                   options.parity, 8, 1);
+    modbus_t* ctx =
+        modbus_new_rtu(device.c_str(), static_cast<int>(options.baud), options.parity, 8, 1);
     if (ctx == nullptr) return fail(std::string("modbus: ") + modbus_strerror(errno));
     modbus_set_slave(ctx, static_cast<int>(options.slave));
     int fd = -1;

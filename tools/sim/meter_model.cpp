@@ -143,9 +143,8 @@ void fill_harmonics(std::vector<uint16_t>& regs, unsigned low, unsigned high, do
 }  // namespace
 
 bool is_served(unsigned reg) {
-    return std::any_of(kBlocks.begin(), kBlocks.end(), [reg](const RegisterBlock& b) {
-        return reg >= b.first && reg < b.end();
-    });
+    return std::any_of(kBlocks.begin(), kBlocks.end(),
+                       [reg](const RegisterBlock& b) { return reg >= b.first && reg < b.end(); });
 }
 
 bool is_writable(unsigned reg) {
@@ -166,7 +165,7 @@ uint16_t voltage_alarm_bits(const std::array<uint16_t, 3>& raw) {
 bool parse_register_image(const std::string& text, std::map<uint16_t, uint16_t>& image,
                           std::string& error) {
     Json::CharReaderBuilder builder;
-    builder["rejectDupKeys"] = true;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);  // no comments, trailing commas
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string parse_error;
@@ -180,10 +179,9 @@ bool parse_register_image(const std::string& text, std::map<uint16_t, uint16_t>&
     }
     image.clear();
     for (const std::string& key : root.getMemberNames()) {
-        const bool digits = !key.empty() && key.size() <= 5 &&
-                            std::all_of(key.begin(), key.end(), [](char c) {
-                                return c >= '0' && c <= '9';
-                            });
+        const bool digits =
+            !key.empty() && key.size() <= 5 &&
+            std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
         const unsigned long reg = digits ? std::stoul(key) : 0;
         if (!digits || !is_served(reg)) {
             error = "register \"" + key + "\" is not one the meter serves";
@@ -284,8 +282,8 @@ void MeterModel::compute(double t) {
     active_kwh_ += p_sum / 1000.0 * hours;
     reactive_kvarh_ += q_sum / 1000.0 * hours;
     last_seconds_ = t;
-    r[kEnergy + 0] = static_cast<uint16_t>(kForwardActiveStart +
-                                           static_cast<uint64_t>(active_kwh_ * 10.0));
+    r[kEnergy + 0] =
+        static_cast<uint16_t>(kForwardActiveStart + static_cast<uint64_t>(active_kwh_ * 10.0));
     r[kEnergy + 1] = kReverseActiveStart;
     r[kEnergy + 2] = static_cast<uint16_t>(kForwardReactiveStart +
                                            static_cast<uint64_t>(reactive_kvarh_ * 10.0));
@@ -295,8 +293,8 @@ void MeterModel::compute(double t) {
     // every 30 s, DI4 follows any alarm; DO1 is the alarm relay, DO2 operates
     // for 10 s every 40 s. Every new alarm and every input change is an event.
     const uint16_t alarms = voltage_alarm_bits(volts_raw);
-    const uint16_t inputs = 0x1 | (static_cast<uint64_t>(t / 30.0) % 2 ? 0x2 : 0) |
-                            (alarms ? 0x8 : 0);
+    const uint16_t inputs =
+        0x1 | (static_cast<uint64_t>(t / 30.0) % 2 ? 0x2 : 0) | (alarms ? 0x8 : 0);
     const uint16_t outputs = (alarms ? 0x1 : 0) | (std::fmod(t, 40.0) < 10.0 ? 0x2 : 0);
     if (t > 0.0) {
         const unsigned raised = alarms & ~r[kLimitAlarms];

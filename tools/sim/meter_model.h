@@ -59,7 +59,7 @@ bool parse_register_image(const std::string& text, std::map<uint16_t, uint16_t>&
                           std::string& error);
 
 class MeterModel {
-public:
+  public:
     // A meter whose values vary with time, starting at zero seconds.
     static MeterModel live();
     // A meter that serves `image` unchanged; registers not listed read 0.
@@ -82,14 +82,14 @@ public:
     uint16_t get(unsigned reg) const { return reg < kRegisterSpan ? regs_[reg] : 0; }
     const std::vector<uint16_t>& registers() const { return regs_; }
 
-private:
+  private:
     explicit MeterModel(bool live);
     void compute(double seconds);
 
     bool live_;
     std::vector<uint16_t> regs_;
     double last_seconds_ = 0.0;
-    double active_kwh_ = 0.0;    // forward active energy accumulated since start
+    double active_kwh_ = 0.0;      // forward active energy accumulated since start
     double reactive_kvarh_ = 0.0;  // forward reactive energy accumulated since start
     uint16_t events_ = 0;          // event records logged since start
 };

@@ -111,8 +111,8 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
                             (colon == std::string::npos ||
                              (parse_uint(text.substr(colon + 1), 127, code) && code >= 1));
             if (!ok) {
-                error = "--exception-at: expected REG[:CODE] with CODE 1..127, got \"" + text +
-                        "\"";
+                error =
+                    "--exception-at: expected REG[:CODE] with CODE 1..127, got \"" + text + "\"";
                 return false;
             }
             o.faults.exception_at[static_cast<uint16_t>(reg)] = static_cast<uint8_t>(code);

@@ -1,0 +1,93 @@
+// What vedhost is asked to do: the command line and the --config document.
+//
+// Parsing is pure: it reads files named on the command line (settings and
+// configuration documents) but opens no line and loads no plug-in, so every
+// bad-configuration case can be told apart here and reported as one line.
+#pragma once
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vedhost {
+
+struct MeterConfig {
+    int slave = 1;
+    unsigned dataId = 1;
+    Json::Value settings{Json::objectValue};  // the meter's settings document
+};
+
+// One RS-485 line or one TCP endpoint with the meters reached through it.
+struct LineConfig {
+    enum class Kind { Rtu, Tcp };
+    Kind kind = Kind::Rtu;
+    std::string device;  // RTU: serial device path
+    int baud = 9600;
+    char parity = 'N';  // N, E or O
+    int dataBits = 8;
+    int stopBits = 1;
+    std::string host;  // TCP
+    int port = 502;
+    int timeoutMs = 1000;  // response time-out per request
+    int frameGapMs = 0;    // requested pause between frames; never below 3.5 characters
+    std::vector<MeterConfig> meters;
+
+    // "rtu /dev/ttyUSB0" or "tcp 127.0.0.1:502", for messages.
+    std::string name() const;
+};
+
+// A register write asked for with --write REG=VALUE[,VALUE...].
+struct WriteRequest {
+    int address = 0;
+    std::vector<std::uint16_t> values;
+    std::string text;  // as given, for messages
+};
+
+struct HostConfig {
+    std::string pluginPath;
+    std::vector<LineConfig> lines;
+    double intervalSeconds = 1.0;
+    std::optional<long> rounds;  // stop after this many completed rounds
+    std::string reportPath;      // "-" for stdout
+    bool show = false;
+    std::string eventsPath;  // "-" for stdout
+    std::string historyPath;
+    std::optional<WriteRequest> write;
+    bool help = false;
+};
+
+// `vedhost history FILE [--data-id N]`.
+struct HistoryQuery {
+    std::string path;
+    std::optional<unsigned> dataId;
+};
+
+// Parses the arguments after the program name. Returns false with a one-line
+// reason in `error` when they are not a usable configuration.
+bool parseCommandLine(const std::vector<std::string>& args, const std::string& defaultPlugin,
+                      HostConfig& config, std::string& error);
+
+// Parses the arguments after "history".
+bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& query,
+                         std::string& error);
+
+// Reads the lines and meters of a --config document into `config.lines`.
+// `timeoutMs` is the response time-out of lines that give none.
+bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<LineConfig>& lines,
+                         std::string& error);
+
+// REG=VALUE[,VALUE...], register and values 0..65535, at most 123 values.
+bool parseWrite(const std::string& text, WriteRequest& write, std::string& error);
+
+// Parses a JSON document; false with the parser's first message otherwise.
+bool parseJson(const std::string& text, Json::Value& value, std::string& error);
+
+// Reads a whole file; false with a reason when it cannot be read.
+bool readFile(const std::string& path, std::string& text, std::string& error);
+
+extern const char kUsage[];
+
+}  // namespace vedhost

@@ -1,0 +1,90 @@
+#include "event_log.h"
+
+#include <json/writer.h>
+
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace vedhost {
+
+std::string timestamp(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(millis));
+    return text;
+}
+
+Json::Value makeEvent(const char* name, unsigned dataId,
+                      std::chrono::system_clock::time_point when) {
+    Json::Value event(Json::objectValue);
+    event["event"] = name;
+    event["data_id"] = dataId;
+    event["time"] = timestamp(when);
+    return event;
+}
+
+std::string compactJson(const Json::Value& value) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, value);
+}
+
+std::string hexBytes(const void* data, std::size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; bytes != nullptr && i < length; ++i) {
+        out.push_back(digits[bytes[i] >> 4]);
+        out.push_back(digits[bytes[i] & 0xF]);
+    }
+    return out;
+}
+
+std::mutex& stdoutMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+LineSink::~LineSink() {
+    if (ownsFile_ && out_ != nullptr) std::fclose(out_);
+}
+
+bool LineSink::open(const std::string& path, std::string& error) {
+    if (path == "-") {
+        out_ = stdout;
+        ownsFile_ = false;
+        return true;
+    }
+    out_ = std::fopen(path.c_str(), "a");
+    if (out_ == nullptr) {
+        error = "cannot write " + path;
+        return false;
+    }
+    ownsFile_ = true;
+    return true;
+}
+
+void LineSink::writeLine(const std::string& line) {
+    if (out_ == nullptr) return;
+    if (out_ == stdout) {
+        // Through std::cout, which the plug-in's lines share, so both keep order.
+        std::lock_guard<std::mutex> lock(stdoutMutex());
+        std::cout << line << '\n' << std::flush;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fputs(line.c_str(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+}  // namespace vedhost

@@ -1,0 +1,56 @@
+// The event log: one JSON object per line for every host service call a
+// device makes and every Modbus exchange the host carries out for it.
+//
+// Every event has "event" (the service's name, or ModbusRequest, ModbusReply,
+// ModbusError), "data_id" and "time" (local time, milliseconds), and its
+// arguments under their own names. Safe to use from several line threads.
+#pragma once
+
+#include <json/value.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace vedhost {
+
+// Local time as 2024-03-07T09:05:02.123.
+std::string timestamp(std::chrono::system_clock::time_point when);
+
+// A new event with its three common members.
+Json::Value makeEvent(
+    const char* name, unsigned dataId,
+    std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
+
+// One JSON document on one line, UTF-8 kept as it is, no trailing newline.
+std::string compactJson(const Json::Value& value);
+
+// Bytes as lower-case hexadecimal, for control request inputs.
+std::string hexBytes(const void* data, std::size_t length);
+
+// Writes whole lines to stdout ("-") or to a file, flushing each, one writer
+// at a time. Used for the event log and the report stream.
+class LineSink {
+  public:
+    LineSink() = default;
+    ~LineSink();
+    LineSink(const LineSink&) = delete;
+    LineSink& operator=(const LineSink&) = delete;
+
+    // Opens the sink; "-" is stdout, anything else a file opened for appending.
+    bool open(const std::string& path, std::string& error);
+    bool isOpen() const { return out_ != nullptr; }
+    void writeLine(const std::string& line);
+
+  private:
+    std::mutex mutex_;
+    std::FILE* out_ = nullptr;
+    bool ownsFile_ = false;
+};
+
+// Serialises stdout writes of vedhost (tables, reports, events on "-") with
+// each other; the plug-in's own console lines are not under this lock.
+std::mutex& stdoutMutex();
+
+}  // namespace vedhost

@@ -1,0 +1,123 @@
+#include "host_services.h"
+
+#include <iostream>
+
+namespace vedhost {
+
+void HostServices::log(const Json::Value& event) {
+    if (events_ != nullptr && events_->isOpen()) events_->writeLine(compactJson(event));
+}
+
+bool HostServices::SendSP(SMDVDevice& device, int type, const unsigned char*, unsigned int length,
+                          bool urgent) {
+    Json::Value e = makeEvent("SendSP", device.DataId());
+    e["type"] = type;
+    e["length"] = length;
+    e["urgent"] = urgent;
+    log(e);
+    return true;
+}
+
+bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* data,
+                                     unsigned int length) {
+    const auto now = std::chrono::system_clock::now();
+    Json::Value e = makeEvent("SaveDeviceHistory", device.DataId(), now);
+    e["length"] = length;
+    bool stored = true;
+    if (history_ != nullptr) {
+        std::string error;
+        stored = history_->save(device.DataId(), timestamp(now), data, length, error);
+        if (!stored)
+            std::cerr << "vedhost: data id " << device.DataId() << ": history not stored: " << error
+                      << std::endl;
+    }
+    e["stored"] = history_ != nullptr && stored;
+    log(e);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++rounds_[&device];
+    }
+    return stored;
+}
+
+bool HostServices::CheckThreshold(SMDVDevice& device, const std::string& alarmId,
+                                  const std::string& signalName, float& value, int flag) {
+    Json::Value e = makeEvent("CheckThreshold", device.DataId());
+    e["alarm_id"] = alarmId;
+    e["signal_name"] = signalName;
+    e["value"] = value;
+    e["flag"] = flag;
+    log(e);
+    return false;
+}
+
+bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::string& key,
+                                      const std::string& alarmId, const std::string& valueText,
+                                      const std::string& message, bool active,
+                                      unsigned short serial) {
+    Json::Value e = makeEvent("CheckThresholdBool", device.DataId());
+    e["level"] = level;
+    e["key"] = key;
+    e["alarm_id"] = alarmId;
+    e["value_text"] = valueText;
+    e["message"] = message;
+    e["active"] = active;
+    e["serial"] = serial;
+    log(e);
+    return false;
+}
+
+bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, float value) {
+    Json::Value e = makeEvent("CheckAOReport", device.DataId());
+    e["key"] = key;
+    e["value"] = value;
+    log(e);
+    return false;
+}
+
+bool HostServices::DoBatchCheckThreshold(SMDVDevice& device, const std::vector<rule_value>& batch) {
+    Json::Value e = makeEvent("DoBatchCheckThreshold", device.DataId());
+    Json::Value rules(Json::arrayValue);
+    for (const auto& rule : batch) {
+        Json::Value r(Json::objectValue);
+        r["rule_id"] = rule.ruleId;
+        r["signal_id"] = rule.signalId;
+        r["value"] = rule.value;
+        r["level"] = rule.level;
+        r["active"] = rule.active;
+        rules.append(r);
+    }
+    e["batch"] = rules;
+    log(e);
+    return false;
+}
+
+int HostServices::InitSetting(SMDVDevice& device, const Json::Value& settings) {
+    Json::Value e = makeEvent("InitSetting", device.DataId());
+    e["settings"] = settings;
+    log(e);
+    return 0;
+}
+
+int HostServices::DeviceIoControl(SMDVDevice& device, int code, const void* in, int inLen, void*,
+                                  int outLen, int&) {
+    // The host has no control codes of its own here: it records the request
+    // and leaves the output (which may hold the device's write outcome) alone.
+    Json::Value e = makeEvent("DeviceIoControl", device.DataId());
+    e["code"] = code;
+    e["in_len"] = inLen;
+    e["in"] = hexBytes(in, inLen > 0 ? static_cast<std::size_t>(inLen) : 0);
+    e["out_len"] = outLen;
+    log(e);
+    return -1;
+}
+
+void HostServices::Reset(SMDVDevice& device) { log(makeEvent("Reset", device.DataId())); }
+
+long HostServices::roundsCompleted(const SMDVDevice& device) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = rounds_.find(&device);
+    return it == rounds_.end() ? 0 : it->second;
+}
+
+}  // namespace vedhost

@@ -1,0 +1,52 @@
+// vedhost's services sink: what the host does with the calls a device makes.
+// Each call is written to the event log (when one is open); saved records go
+// to the history store (when one is open); every saved record also counts as
+// a completed round of that device, which is how the scheduler sees rounds end.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "event_log.h"
+#include "history_store.h"
+#include "host/seam.h"
+
+namespace vedhost {
+
+class HostServices : public host::Services {
+  public:
+    HostServices(LineSink* events, HistoryStore* history) : events_(events), history_(history) {}
+
+    bool SendSP(SMDVDevice& device, int type, const unsigned char* data, unsigned int length,
+                bool urgent) override;
+    bool SaveDeviceHistory(SMDVDevice& device, const unsigned char* data,
+                           unsigned int length) override;
+    bool CheckThreshold(SMDVDevice& device, const std::string& alarmId,
+                        const std::string& signalName, float& value, int flag) override;
+    bool CheckThresholdBool(SMDVDevice& device, int level, const std::string& key,
+                            const std::string& alarmId, const std::string& valueText,
+                            const std::string& message, bool active,
+                            unsigned short serial) override;
+    bool CheckAOReport(SMDVDevice& device, const std::string& key, float value) override;
+    bool DoBatchCheckThreshold(SMDVDevice& device, const std::vector<rule_value>& batch) override;
+    int InitSetting(SMDVDevice& device, const Json::Value& settings) override;
+    int DeviceIoControl(SMDVDevice& device, int code, const void* in, int inLen, void* out,
+                        int outLen, int& outLenRet) override;
+    void Reset(SMDVDevice& device) override;
+
+    // Rounds the device has completed (records it saved) so far.
+    long roundsCompleted(const SMDVDevice& device) const;
+
+    // Writes an event, if an event log is open.
+    void log(const Json::Value& event);
+
+  private:
+    LineSink* events_;
+    HistoryStore* history_;
+    mutable std::mutex mutex_;
+    std::map<const SMDVDevice*, long> rounds_;
+};
+
+}  // namespace vedhost

@@ -1,0 +1,211 @@
+// vedhost: a host runtime for device plug-ins. It loads the plug-in, makes
+// one device per configured meter, and polls the meters over Modbus RTU or
+// TCP through libmodbus, handing the plug-in what the host framework would.
+//
+// The plug-in's console lines reach stdout as it prints them; vedhost's own
+// messages go to stderr, prefixed "vedhost: ". Exit status: 0 after a clean
+// stop (--rounds reached, SIGINT or SIGTERM), 1 when no meter can be polled,
+// 2 for a bad configuration.
+#include <signal.h>
+
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config.h"
+#include "event_log.h"
+#include "history_store.h"
+#include "host/controller.h"
+#include "host_services.h"
+#include "modbus_line.h"
+#include "plugin.h"
+#include "scheduler.h"
+
+#ifndef VEDHOST_DEFAULT_PLUGIN
+#define VEDHOST_DEFAULT_PLUGIN "ved96.so"
+#endif
+
+namespace {
+
+using namespace vedhost;
+
+constexpr int kExitRuntime = 1;
+constexpr int kExitConfig = 2;
+
+int configError(const std::string& message) {
+    std::cerr << "vedhost: " << message << std::endl;
+    return kExitConfig;
+}
+
+int listHistory(const std::vector<std::string>& args) {
+    HistoryQuery query;
+    std::string error;
+    if (!parseHistoryCommand(args, query, error)) return configError(error);
+    HistoryStore store;
+    if (!store.open(query.path, true, error)) return configError(error);
+    const auto rows = store.list(query.dataId);
+    for (const auto& row : rows)
+        std::cout << row.id << "\tdata_id " << row.dataId << "\t" << row.time << "\t"
+                  << row.record.size() << " bytes\n";
+    std::cerr << "vedhost: " << rows.size() << " records" << std::endl;
+    return 0;
+}
+
+// Creates and initialises the devices of one line. A meter whose settings the
+// plug-in refuses is reported and left out; the others go on.
+void createMeters(const LineConfig& config, Plugin& plugin, ModbusLine& link,
+                  HostServices& services, const std::shared_ptr<SMDController>& controller,
+                  Line& line) {
+    for (const MeterConfig& mc : config.meters) {
+        auto meter = std::make_unique<Meter>();
+        meter->config = mc;
+        meter->device.reset(plugin.provider->create());
+        meter->modbus = dynamic_cast<SPModbus*>(meter->device.get());
+        if (meter->modbus == nullptr) {
+            std::cerr << "vedhost: data id " << mc.dataId << ": the plug-in's device is not a"
+                      << " Modbus device" << std::endl;
+            meter->active = false;
+            line.meters.push_back(std::move(meter));
+            continue;
+        }
+        SPModbus& d = *meter->modbus;
+        d.setTransport(&link);
+        d.setServices(&services);
+        d.slaveId_ = mc.slave;
+        d.baudRate_ = config.baud;
+        d.parity_ = config.parity == 'E'   ? PARITY_EVEN
+                    : config.parity == 'O' ? PARITY_ODD
+                                           : PARITY_NONE;
+        try {
+            d.Init(controller, mc.dataId, mc.settings);
+            d.InitV(nullptr, mc.dataId, mc.settings);
+            d.InitSetting(mc.settings);
+        } catch (const std::exception& e) {
+            std::cerr << "vedhost: data id " << mc.dataId << " (" << config.name() << " slave "
+                      << mc.slave << "): settings refused: " << e.what() << std::endl;
+            meter->active = false;
+        } catch (...) {
+            std::cerr << "vedhost: data id " << mc.dataId << " (" << config.name() << " slave "
+                      << mc.slave << "): settings refused" << std::endl;
+            meter->active = false;
+        }
+        line.meters.push_back(std::move(meter));
+    }
+}
+
+// Offers each meter the newest record stored for it, as a restarting host does.
+void loadCache(std::vector<Line>& lines, HistoryStore& history, Scheduler& scheduler) {
+    for (Line& line : lines) {
+        for (auto& meter : line.meters) {
+            if (!meter->active) continue;
+            const auto row = history.newest(meter->config.dataId);
+            if (!row) continue;
+            const bool loaded = meter->device->LoadFromCache(row->record.data(),
+                                                             static_cast<int>(row->record.size()));
+            std::cerr << "vedhost: data id " << meter->config.dataId << ": cached record of "
+                      << row->time << (loaded ? " loaded" : " refused by the device") << std::endl;
+            if (loaded) scheduler.afterRound(*meter);
+        }
+    }
+}
+
+int runHost(const HostConfig& config) {
+    LineSink events, report;
+    std::string error;
+    if (!config.eventsPath.empty() && !events.open(config.eventsPath, error))
+        return configError(error);
+    if (!config.reportPath.empty() && !report.open(config.reportPath, error))
+        return configError(error);
+    HistoryStore history;
+    const bool keepHistory = !config.historyPath.empty();
+    if (keepHistory && !history.open(config.historyPath, false, error)) return configError(error);
+
+    Plugin plugin;
+    if (!loadPlugin(config.pluginPath, plugin, error)) return configError(error);
+
+    HostServices services(&events, keepHistory ? &history : nullptr);
+    host::setDefaultServices(&services);
+    auto controller = std::make_shared<SMDController>("vedhost");
+
+    std::vector<Line> lines;
+    lines.reserve(config.lines.size());
+    for (const LineConfig& lc : config.lines) {
+        Line line;
+        line.link = std::make_unique<ModbusLine>(lc, services);
+        if (!line.link->connect(error)) {
+            // A serial device that is not there is a configuration error; a
+            // TCP endpoint may come up later and is tried again every round.
+            if (lc.kind == LineConfig::Kind::Rtu) return configError(error);
+            std::cerr << "vedhost: " << error << "; trying again every round" << std::endl;
+        }
+        lines.push_back(std::move(line));
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        createMeters(config.lines[i], plugin, *lines[i].link, services, controller, lines[i]);
+
+    int result = 0;
+    {
+        Scheduler scheduler(config, services, &report);
+        bool any = false;
+        for (const Line& line : lines)
+            for (const auto& meter : line.meters) any = any || meter->active;
+        if (!any) {
+            std::cerr << "vedhost: no meter left to poll" << std::endl;
+            result = kExitRuntime;
+        } else {
+            if (keepHistory) loadCache(lines, history, scheduler);
+            scheduler.start(lines);
+            // SIGINT and SIGTERM are blocked in every thread and taken here.
+            sigset_t stopSignals;
+            sigemptyset(&stopSignals);
+            sigaddset(&stopSignals, SIGINT);
+            sigaddset(&stopSignals, SIGTERM);
+            const timespec tick{0, 100 * 1000 * 1000};
+            while (!scheduler.finished()) {
+                const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+                if (sig == SIGINT || sig == SIGTERM) {
+                    std::cerr << "vedhost: stopping" << std::endl;
+                    scheduler.requestStop();
+                    break;
+                }
+            }
+            scheduler.join();
+        }
+    }
+    // Devices go before the services and lines they use.
+    for (Line& line : lines) line.meters.clear();
+    host::setDefaultServices(nullptr);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Stop signals are taken by the main thread with sigtimedwait; line threads
+    // inherit the mask. A closed stdout must not kill the host mid-round.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "history")
+        return listHistory(std::vector<std::string>(args.begin() + 1, args.end()));
+
+    HostConfig config;
+    std::string error;
+    if (!parseCommandLine(args, VEDHOST_DEFAULT_PLUGIN, config, error)) {
+        std::cerr << "vedhost: " << error << " (see vedhost --help)" << std::endl;
+        return kExitConfig;
+    }
+    if (config.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    return runHost(config);
+}

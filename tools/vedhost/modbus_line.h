@@ -1,0 +1,52 @@
+// One serial line or TCP endpoint, driven through libmodbus: the transport
+// behind host::pump for every meter reached through it.
+//
+// Requests on a line go out one at a time (the scheduler gives each line its
+// own thread). On RTU the line keeps at least 3.5 character times of silence
+// between frames, which libmodbus does not do itself. After a failed exchange
+// the input is flushed so that a late reply is not taken for the next one; a
+// TCP connection that timed out or broke is closed and opened again for the
+// next request.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "config.h"
+#include "host/seam.h"
+
+typedef struct _modbus modbus_t;
+
+namespace vedhost {
+
+class HostServices;
+
+class ModbusLine : public host::Transport {
+  public:
+    ModbusLine(LineConfig config, HostServices& services);
+    ~ModbusLine() override;
+    ModbusLine(const ModbusLine&) = delete;
+    ModbusLine& operator=(const ModbusLine&) = delete;
+
+    // Opens the line now; false with the reason when it cannot be opened.
+    bool connect(std::string& error);
+
+    bool open(SPModbus& device) override;
+    host::ModbusReply exchange(SPModbus& device, const host::ModbusRequest& request) override;
+
+    const LineConfig& config() const { return config_; }
+
+  private:
+    void close();
+    void keepFrameGap();
+    host::ModbusReply carryOut(SPModbus& device, const host::ModbusRequest& request);
+
+    LineConfig config_;
+    HostServices& services_;
+    modbus_t* ctx_ = nullptr;
+    bool connected_ = false;
+    std::chrono::microseconds frameGap_;
+    std::chrono::steady_clock::time_point lastFrameEnd_{};
+};
+
+}  // namespace vedhost

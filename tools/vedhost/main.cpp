@@ -8,6 +8,7 @@
 // 2 for a bad configuration.
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -192,6 +193,9 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The plug-in's console lines (some through puts, which does not flush)
+    // must reach a file or pipe as they are printed, as on a terminal.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args[0] == "history")

@@ -1,0 +1,143 @@
+// Real processes for end-to-end tests: start a program with its output in
+// files, wait for it with a deadline, signal it; a child still running when
+// its handle goes out of scope is killed, so a failing test leaves nothing.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+
+// The environment's value of `name`, else `fallback`.
+inline std::string env(const char* name, const char* fallback = "") {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+inline std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::vector<std::string> readLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(readText(path));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+inline std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Polls `ready` every 20 ms until it holds or `limit` passes.
+inline bool eventually(const std::function<bool()>& ready,
+                       std::chrono::milliseconds limit = 10000ms) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// A scratch directory, removed with everything in it.
+class Scratch {
+  public:
+    Scratch() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vedhost-e2e-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    std::string write(const std::string& name, const std::string& text) const {
+        std::ofstream(path_ / name, std::ios::binary) << text;
+        return (path_ / name).string();
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+class Child {
+  public:
+    // Starts argv[0] with stdout and stderr in the given files, in `cwd`.
+    Child(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
+          const std::string& cwd) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            const int null = open("/dev/null", O_RDONLY);
+            dup2(null, 0);
+            if (chdir(cwd.c_str()) != 0) _exit(126);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Child() {
+        if (running()) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running() {
+        if (exited_) return false;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) finish(status);
+        return !exited_;
+    }
+    void signal(int sig) const { kill(pid_, sig); }
+    // The exit code, or nullopt when still running at the deadline
+    // (128 + signal number when a signal ended it).
+    std::optional<int> wait(std::chrono::milliseconds limit = 20000ms) {
+        eventually([this] { return !running(); }, limit);
+        if (!exited_) return std::nullopt;
+        return code_;
+    }
+
+  private:
+    void finish(int status) {
+        exited_ = true;
+        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int code_ = -1;
+};
+
+}  // namespace e2e

@@ -1,0 +1,487 @@
+// vedhost, ved96.so and ved96-sim as separate processes, talking Modbus over
+// pseudo-terminals and loopback TCP.
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include <map>
+#include <memory>
+#include <ostream>
+
+#include "processes.h"
+
+namespace {
+
+using namespace e2e;
+
+// A register image that gives every report group a value to recognise. The
+// expected report values below are written by hand from the meter's register
+// map: raw values pass unchanged, energies are tenths, texts follow the codes.
+const std::map<int, int> kImage = {
+    {0, 2301},  {1, 2302},    {2, 2299},  {8, 1234},  {15, 15000}, {24, 987},
+    {28, 5002}, {35, 65535},  {100, 7},   {101, 9},   {102, 0x21}, {103, 0x5},
+    {104, 0x2}, {500, 12345}, {501, 1},   {1400, 11}, {1459, 59},  {1520, 19},
+    {1558, 31}, {1604, 44},   {1720, 72}, {1758, 58}, {6000, 380}, {6003, 5},
+    {6008, 1},  {6009, 2},    {6014, 1},  {6015, 5},  {6017, 1},
+};
+
+struct Expected {
+    const char* key;
+    Json::Value value;
+};
+
+const std::vector<Expected> kExpected = {
+    {"A相电压", 2301.0},
+    {"C相电压", 2299.0},
+    {"A相电流", 1234.0},
+    {"总有功功率", 15000.0},
+    {"A相功率因数", 987.0},
+    {"频率", 5002.0},
+    {"计算中性线电流", 65535.0},
+    {"B相电流", 0.0},
+    {"SOE指针总数", 7.0},
+    {"越限报警状态", 33.0},
+    {"A相过压告警", "告警"},
+    {"A相欠压告警", "正常"},
+    {"C相欠压告警", "告警"},
+    {"DI状态", 5.0},
+    {"DI1", "闭合"},
+    {"DI2", "断开"},
+    {"DI3", "闭合"},
+    {"DO1", "返回"},
+    {"DO2", "动作"},
+    {"正向有功电能", 1234.5},
+    {"反向有功电能", static_cast<double>(1.0f / 10.0f)},
+    {"A相电流THD", 11.0},
+    {"C相电流H18", 59.0},
+    {"A相电流H19", 19.0},
+    {"C相电流H31", 31.0},
+    {"B相电压TOHD", 44.0},
+    {"A相电压H19", 72.0},
+    {"C相电压H31", 58.0},
+    {"电压一次侧额定值", 380.0},
+    {"电流二次侧额定值", 5.0},
+    {"接线方式", "3P4W"},
+    {"功率因数算法", "-IEEE"},
+    {"电能脉冲常数", "25000"},
+    {"接点脉冲类型", "无效值"},
+    {"遥控预置", "使能"},
+    {"视在功率算法", "矢量法"},
+};
+
+std::string imageJson(const std::map<int, int>& image) {
+    std::string text = "{";
+    for (const auto& [reg, value] : image)
+        text += (text.size() > 1 ? ", \"" : "\"") + std::to_string(reg) +
+                "\": " + std::to_string(value);
+    return text + "}";
+}
+
+Json::Value parse(const std::string& text) {
+    Json::Value value;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 200);
+    return value;
+}
+
+std::vector<Json::Value> jsonLines(const std::string& path) {
+    std::vector<Json::Value> out;
+    for (const auto& line : readLines(path)) out.push_back(parse(line));
+    return out;
+}
+
+struct Finished {
+    std::optional<int> code;
+    std::string out;
+    std::string err;
+};
+
+class HostE2E : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(vedhost_.empty()) << "VEDHOST is not set";
+        ASSERT_FALSE(sim_.empty()) << "VED96_SIM is not set";
+    }
+
+    // Starts the simulator; returns the pty path or HOST:PORT it serves on.
+    std::string startSim(std::vector<std::string> args, Child** handle = nullptr) {
+        const std::string name = "sim" + std::to_string(children_.size());
+        args.insert(args.begin(), sim_);
+        children_.push_back(std::make_unique<Child>(args, dir_ / (name + ".out"),
+                                                    dir_ / (name + ".err"), dir_.path().string()));
+        if (handle != nullptr) *handle = children_.back().get();
+        std::string where;
+        const bool up = eventually([&] {
+            const auto lines = readLines(dir_ / (name + ".out"));
+            if (lines.empty()) return false;
+            where = lines[0].substr(lines[0].find(' ') + 1);
+            return true;
+        });
+        EXPECT_TRUE(up) << readText(dir_ / (name + ".err"));
+        return where;
+    }
+
+    std::string startImageSim(const std::string& link, const std::map<int, int>& image,
+                              std::vector<std::string> extra = {}, Child** handle = nullptr) {
+        const std::string file =
+            dir_.write("image" + std::to_string(children_.size()) + ".json", imageJson(image));
+        std::vector<std::string> args = link == "rtu"
+                                            ? std::vector<std::string>{"--pty"}
+                                            : std::vector<std::string>{"--tcp", "127.0.0.1:0"};
+        args.insert(args.end(), {"--image", file});
+        args.insert(args.end(), extra.begin(), extra.end());
+        return startSim(args, handle);
+    }
+
+    // vedhost's arguments for the meter a simulator serves.
+    static std::vector<std::string> lineArgs(const std::string& link, const std::string& where) {
+        return {link == "rtu" ? "--rtu" : "--tcp", where, "--timeout-ms", "300"};
+    }
+
+    Child& startHost(std::vector<std::string> args, const std::string& name = "host") {
+        args.insert(args.begin(), vedhost_);
+        children_.push_back(std::make_unique<Child>(args, dir_ / (name + ".out"),
+                                                    dir_ / (name + ".err"), dir_.path().string()));
+        return *children_.back();
+    }
+
+    Finished runHost(std::vector<std::string> args, const std::string& name = "host",
+                     std::chrono::milliseconds limit = 20000ms) {
+        Child& child = startHost(std::move(args), name);
+        Finished run;
+        run.code = child.wait(limit);
+        run.out = readText(dir_ / (name + ".out"));
+        run.err = readText(dir_ / (name + ".err"));
+        return run;
+    }
+
+    Scratch dir_;
+    std::string vedhost_ = env("VEDHOST", VEDHOST_PATH);
+    std::string sim_ = env("VED96_SIM", VED96_SIM_PATH);
+    std::vector<std::unique_ptr<Child>> children_;  // killed, if still running, in reverse
+};
+
+void expectImageValues(const Json::Value& report) {
+    for (const auto& e : kExpected) {
+        SCOPED_TRACE(e.key);
+        ASSERT_TRUE(report.isMember(e.key));
+        if (e.value.isString()) {
+            EXPECT_EQ(report[e.key].asString(), e.value.asString());
+        } else {
+            EXPECT_DOUBLE_EQ(report[e.key].asDouble(), e.value.asDouble());
+        }
+    }
+    const Json::Value& alerts = report["AlertArray"];
+    EXPECT_TRUE(alerts["A相过压告警"].asBool());
+    EXPECT_TRUE(alerts["C相欠压告警"].asBool());
+    EXPECT_FALSE(alerts["B相过压告警"].asBool());
+    EXPECT_TRUE(report["更新时间"].isString());
+}
+
+// --- One round over each kind of link ------------------------------------------
+
+class LinkE2E : public HostE2E, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LinkE2E, ReportAfterOneRoundCarriesTheImage) {
+    const std::string link = GetParam();
+    const std::string where = startImageSim(link, kImage);
+    auto args = lineArgs(link, where);
+    args.insert(args.end(), {"--rounds", "1", "--report", dir_ / "report.jsonl", "--show"});
+    const Finished run = runHost(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto reports = jsonLines(dir_ / "report.jsonl");
+    ASSERT_EQ(reports.size(), 1u);
+    expectImageValues(reports[0]);
+    // The plug-in's own lines reach stdout unchanged, beside the table.
+    EXPECT_NE(run.out.find("rvSize is 0\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("voltage           2301       2302       2299"), std::string::npos)
+        << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, LinkE2E, ::testing::Values("rtu", "tcp"));
+
+// --- Writes -----------------------------------------------------------------------
+
+struct WriteCase {
+    const char* name;
+    const char* write;
+    const char* outcome;
+    const char* key;  // report key that shows the write in the next round
+    Json::Value before;
+    Json::Value after;
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class WriteE2E : public HostE2E, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(WriteE2E, OutcomeIsPrintedAndTheNextRoundShowsIt) {
+    const WriteCase& c = GetParam();
+    const std::string where = startImageSim("rtu", kImage);
+    auto args = lineArgs("rtu", where);
+    // The plug-in rebuilds its report once per second of round time: the
+    // rounds are spaced so that the second one shows the write.
+    args.insert(args.end(), {"--rounds", "2", "--interval", "1.1", "--write", c.write, "--report",
+                             dir_ / "report.jsonl"});
+    const Finished run = runHost(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find(std::string("write ") + c.write + " " + c.outcome + "\n"),
+              std::string::npos)
+        << run.err;
+    const auto reports = jsonLines(dir_ / "report.jsonl");
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0][c.key], c.before);
+    EXPECT_EQ(reports[1][c.key], c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, WriteE2E,
+    ::testing::Values(
+        WriteCase{"Single", "6008=2", "acknowledged", "接线方式", "3P4W", "3P3W"},
+        WriteCase{"Multiple", "6011=1,1,1", "acknowledged", "C相电流方向设置", "正向", "反向"},
+        // Register 100 is read-only: the meter answers exception 02.
+        WriteCase{"RefusedByException", "100=5", "refused", "SOE指针总数", 7.0, 7.0},
+        WriteCase{"RefusedSeveral", "6017=0,0", "refused", "遥控预置", "使能", "使能"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- A meter that falls silent ----------------------------------------------------
+
+TEST_F(HostE2E, SilentMeterGivesErrorsAndRoundsResumeWhenItAnswers) {
+    Child* sim = nullptr;
+    const std::string where = startImageSim("rtu", kImage, {}, &sim);
+    auto args = lineArgs("rtu", where);
+    args.insert(args.end(), {"--interval", "0.1", "--report", dir_ / "report.jsonl"});
+    Child& host = startHost(args);
+    const auto reports = [&] { return readLines(dir_ / "report.jsonl").size(); };
+    const auto errors = [&] {
+        return countOf(readText(dir_ / "host.out"), "SPModbus get error\n");
+    };
+
+    ASSERT_TRUE(eventually([&] { return reports() >= 1; }));
+    sim->signal(SIGSTOP);
+    ASSERT_TRUE(eventually([&] { return errors() >= 2; }));
+    const std::size_t whileSilent = reports();
+    ASSERT_TRUE(eventually([&] { return errors() >= 4; }));
+    EXPECT_EQ(reports(), whileSilent) << "a round completed while the meter was silent";
+    EXPECT_TRUE(host.running());
+
+    sim->signal(SIGCONT);
+    EXPECT_TRUE(eventually([&] { return reports() >= whileSilent + 2; }));
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(5000ms), 0) << readText(dir_ / "host.err");
+}
+
+// --- Restart from the history --------------------------------------------------------
+
+TEST_F(HostE2E, RestartOffersTheNewestRecordBeforeTheFirstPoll) {
+    const std::string db = dir_ / "history.db";
+    std::string where = startImageSim("tcp", kImage);
+    auto args = lineArgs("tcp", where);
+    args.insert(args.end(), {"--rounds", "2", "--interval", "0.1", "--history", db});
+    ASSERT_EQ(runHost(args, "first").code, 0);
+
+    // The meter now reads another voltage; the restarted host first completes
+    // a round from the stored record, then polls. The report is rebuilt once
+    // per second of round time, so the polled value shows in the round a
+    // second later.
+    auto changed = kImage;
+    changed[0] = 2400;
+    where = startImageSim("tcp", changed);
+    args = lineArgs("tcp", where);
+    args.insert(args.end(), {"--rounds", "2", "--interval", "1.1", "--history", db, "--events",
+                             dir_ / "events.jsonl", "--report", dir_ / "report.jsonl"});
+    const Finished second = runHost(args, "second");
+    ASSERT_EQ(second.code, 0) << second.err;
+    EXPECT_NE(second.err.find("cached record of"), std::string::npos) << second.err;
+
+    const auto reports = jsonLines(dir_ / "report.jsonl");
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports.front()["A相电压"].asDouble(), 2301.0);
+    EXPECT_EQ(reports.back()["A相电压"].asDouble(), 2400.0);
+
+    std::vector<std::string> order;
+    for (const auto& e : jsonLines(dir_ / "events.jsonl")) {
+        EXPECT_EQ(e["data_id"].asUInt(), 1u);
+        EXPECT_TRUE(e["time"].isString());
+        order.push_back(e["event"].asString());
+    }
+    const auto at = [&](const std::string& name) {
+        return std::find(order.begin(), order.end(), name) - order.begin();
+    };
+    EXPECT_LT(at("SendSP"), at("ModbusRequest"));
+    EXPECT_LT(at("SaveDeviceHistory"), at("ModbusRequest"));
+
+    // 2 polled + 1 from the cache + 2 polled.
+    const Finished all = runHost({"history", db}, "list");
+    EXPECT_EQ(all.code, 0);
+    EXPECT_EQ(countOf(all.out, "\tdata_id 1\t"), 5u) << all.out;
+    const Finished other = runHost({"history", db, "--data-id", "2"}, "list2");
+    EXPECT_EQ(other.out, "");
+}
+
+// --- One line, two meters, one of them dead -------------------------------------
+
+TEST_F(HostE2E, DeadSecondMeterOnTheLineDoesNotStopTheFirst) {
+    const std::string where = startImageSim("rtu", kImage);
+    const std::string config = dir_.write(
+        "config.json", "{\"lines\": [{\"rtu\": \"" + where +
+                           "\", \"timeout_ms\": 200, \"meters\": ["
+                           "{\"slave\": 1, \"data_id\": 1}, {\"slave\": 2, \"data_id\": 2}]}]}");
+    const auto start = std::chrono::steady_clock::now();
+    const Finished run =
+        runHost({"--config", config, "--rounds", "3", "--interval", "0.1", "--events",
+                 dir_ / "events.jsonl", "--report", dir_ / "report.jsonl"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(readLines(dir_ / "report.jsonl").size(), 3u);
+    EXPECT_GE(countOf(run.out, "SPModbus get error\n"), 3u);
+    // One time-out per round for the dead meter, not a stall.
+    EXPECT_LT(took, 5s);
+    for (const auto& e : jsonLines(dir_ / "events.jsonl")) {
+        if (e["event"] == "SaveDeviceHistory") {
+            EXPECT_EQ(e["data_id"].asUInt(), 1u);
+        }
+        if (e["event"] == "ModbusError") {
+            EXPECT_EQ(e["data_id"].asUInt(), 2u);
+        }
+    }
+}
+
+// --- Settings the plug-in refuses ---------------------------------------------------
+
+TEST_F(HostE2E, MeterWhoseSettingsThrowIsReportedAndTheOthersRun) {
+    const std::string where = startImageSim("tcp", kImage);
+    // A b_mode the settings reader cannot turn into text makes InitSetting throw.
+    const std::string config =
+        dir_.write("config.json", "{\"lines\": [{\"tcp\": \"" + where +
+                                      "\", \"meters\": ["
+                                      "{\"slave\": 1, \"data_id\": 7, \"settings\": "
+                                      "{\"appSetting\": {\"b_mode\": {\"x\": 1}}}},"
+                                      "{\"slave\": 1, \"data_id\": 8}]}]}");
+    const Finished run = runHost({"--config", config, "--rounds", "2", "--interval", "0.1",
+                                  "--report", dir_ / "report.jsonl"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("vedhost: data id 7 (tcp " + where + " slave 1): settings refused"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readLines(dir_ / "report.jsonl").size(), 2u);
+}
+
+// --- A third-party master agrees with the plug-in -------------------------------
+
+TEST_F(HostE2E, MbpollReadsEachBlockAsThePluginReportedIt) {
+    if (std::system("command -v mbpoll >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mbpoll";
+    const std::string where = startImageSim("tcp", kImage);
+    auto args = lineArgs("tcp", where);
+    args.insert(args.end(), {"--rounds", "1", "--report", dir_ / "report.jsonl"});
+    ASSERT_EQ(runHost(args).code, 0);
+    const auto reports = jsonLines(dir_ / "report.jsonl");
+    ASSERT_EQ(reports.size(), 1u);
+    const Json::Value& report = reports[0];
+
+    // Per block: its start and count, and registers with the report key that
+    // carries them (energies are reported in tenths).
+    struct Block {
+        int start, count;
+        std::vector<std::pair<int, const char*>> keys;
+    };
+    const std::vector<Block> blocks = {
+        {0, 72, {{0, "A相电压"}, {8, "A相电流"}, {28, "频率"}, {35, "计算中性线电流"}}},
+        {100, 2, {{100, "SOE指针总数"}}},
+        {102, 3, {{102, "越限报警状态"}, {103, "DI状态"}, {104, "DO状态"}}},
+        {500, 8, {{500, "正向有功电能"}, {501, "反向有功电能"}}},
+        {1400, 120, {{1400, "A相电流THD"}, {1459, "C相电流H18"}}},
+        {1520, 78, {{1520, "A相电流H19"}, {1558, "C相电流H31"}}},
+        {1600, 120, {{1604, "B相电压TOHD"}}},
+        {1720, 78, {{1720, "A相电压H19"}, {1758, "C相电压H31"}}},
+        {6000, 8, {{6000, "电压一次侧额定值"}, {6003, "电流二次侧额定值"}}},
+        {6008, 10, {}},
+    };
+    const std::string port = where.substr(where.rfind(':') + 1);
+    for (const Block& b : blocks) {
+        SCOPED_TRACE("block " + std::to_string(b.start));
+        const std::string out = dir_ / "mbpoll.out";
+        const std::string command = "mbpoll -m tcp -p " + port + " -a 1 -0 -t 4 -1 -o 1 -r " +
+                                    std::to_string(b.start) + " -c " + std::to_string(b.count) +
+                                    " 127.0.0.1 >" + out + " 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << readText(out);
+        std::map<int, long> values;
+        for (const auto& line : readLines(out)) {
+            int reg = 0;
+            long value = 0;
+            if (std::sscanf(line.c_str(), "[%d]: %ld", &reg, &value) == 2) values[reg] = value;
+        }
+        ASSERT_EQ(values.size(), static_cast<std::size_t>(b.count));
+        for (const auto& [reg, key] : b.keys) {
+            SCOPED_TRACE(key);
+            const double raw = static_cast<double>(values[reg] & 0xFFFF);
+            const bool energy = reg >= 500 && reg < 504;
+            EXPECT_DOUBLE_EQ(report[key].asDouble(),
+                             energy ? static_cast<double>(static_cast<float>(raw) / 10.0f) : raw);
+        }
+        if (b.start == 6008) {
+            // Codes 1 and 2 of the first two settings, as the report spells them.
+            EXPECT_EQ(values[6008], 1);
+            EXPECT_EQ(report["接线方式"].asString(), "3P4W");
+            EXPECT_EQ(values[6009], 2);
+            EXPECT_EQ(report["功率因数算法"].asString(), "-IEEE");
+        }
+    }
+}
+
+// --- Bad configuration ------------------------------------------------------------------
+
+struct BadCase {
+    const char* name;
+    std::vector<std::string> args;  // "@" + name: a file of the scratch directory
+    const char* message;
+};
+
+void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
+
+class BadConfigE2E : public HostE2E, public ::testing::WithParamInterface<BadCase> {};
+
+TEST_P(BadConfigE2E, OneLineOnStderrAndExitCode2) {
+    const BadCase& c = GetParam();
+    dir_.write("bad.json", "{\"lines\": [");
+    dir_.write("settings-bad.json", "{\"appSetting\": ");
+    dir_.write("notaplugin.so", "not a shared object\n");
+    dir_.write("slave0.json",
+               "{\"lines\": [{\"tcp\": \"127.0.0.1:1\", \"meters\": [{\"slave\": 0}]}]}");
+    std::vector<std::string> args;
+    for (const auto& a : c.args) {
+        if (a == "$SMDHOST")
+            args.push_back(env("SMDHOST_LIB", SMDHOST_LIB_PATH));
+        else
+            args.push_back(a[0] == '@' ? dir_ / a.substr(1) : a);
+    }
+    const Finished run = runHost(args);
+    EXPECT_EQ(run.code, 2);
+    EXPECT_EQ(countOf(run.err, "\n"), 1u) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("vedhost: ", 0), 0u) << run.err;
+}
+
+const std::vector<std::string> kTcp = {"--tcp", "127.0.0.1:1"};
+
+std::vector<std::string> withTcp(std::vector<std::string> more) {
+    more.insert(more.begin(), kTcp.begin(), kTcp.end());
+    return more;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadConfigE2E,
+    ::testing::Values(
+        BadCase{"UnreadableConfig", {"--config", "@missing.json"}, "cannot read"},
+        BadCase{"BadJsonConfig", {"--config", "@bad.json"}, "bad JSON"},
+        BadCase{"ConfigOutOfRange", {"--config", "@slave0.json"}, "\"slave\" must be an integer"},
+        BadCase{"UnreadableSettings", withTcp({"--settings", "@none.json"}), "cannot read"},
+        BadCase{"BadJsonSettings", withTcp({"--settings", "@settings-bad.json"}), "bad JSON"},
+        BadCase{"UnknownOption", withTcp({"--colour"}), "unknown option \"--colour\""},
+        BadCase{"MissingSerialDevice", {"--rtu", "/dev/no-such-tty"}, "cannot open rtu"},
+        BadCase{"UnloadablePlugin", withTcp({"--plugin", "@notaplugin.so"}), "cannot load plug-in"},
+        BadCase{"PluginWithoutGetProviders", withTcp({"--plugin", "$SMDHOST"}),
+                "has no get_providers"},
+        BadCase{"NoLine", {"--rounds", "1"}, "--rtu or --tcp"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,186 @@
+// vedhost's command line and --config document.
+#include "config.h"
+
+#include <gtest/gtest.h>
+
+namespace vedhost {
+namespace {
+
+struct WriteRow {
+    const char* text;
+    bool ok;
+    int address;
+    std::vector<std::uint16_t> values;
+};
+
+TEST(ParseWrite, AcceptsRegisterAndValuesWithinSixteenBits) {
+    const WriteRow rows[] = {
+        {"6008=2", true, 6008, {2}},   {"6011=1,0,1", true, 6011, {1, 0, 1}},
+        {"0=65535", true, 0, {65535}}, {"65535=0", true, 65535, {0}},
+        {"6008=65536", false, 0, {}},  {"65536=1", false, 0, {}},
+        {"6008=", false, 0, {}},       {"6008=1,", false, 0, {}},
+        {"6008=1,,2", false, 0, {}},   {"=1", false, 0, {}},
+        {"6008", false, 0, {}},        {"6008=-1", false, 0, {}},
+        {"6008=0x10", false, 0, {}},   {"65535=1,2", false, 0, {}},  // runs past the last register
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        WriteRequest write;
+        std::string error;
+        EXPECT_EQ(parseWrite(row.text, write, error), row.ok) << error;
+        if (!row.ok) continue;
+        EXPECT_EQ(write.address, row.address);
+        EXPECT_EQ(write.values, row.values);
+    }
+}
+
+TEST(ParseWrite, AtMost123Registers) {
+    std::string text = "6000=0";
+    for (int i = 1; i < 123; ++i) text += ",0";
+    WriteRequest write;
+    std::string error;
+    EXPECT_TRUE(parseWrite(text, write, error));
+    EXPECT_FALSE(parseWrite(text + ",0", write, error));
+}
+
+TEST(ParseCommandLine, OneMeterWithDefaults) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--rtu", "/dev/ttyS1"}, "p.so", config, error)) << error;
+    ASSERT_EQ(config.lines.size(), 1u);
+    const LineConfig& line = config.lines[0];
+    EXPECT_EQ(line.kind, LineConfig::Kind::Rtu);
+    EXPECT_EQ(line.baud, 9600);
+    EXPECT_EQ(line.parity, 'N');
+    EXPECT_EQ(line.timeoutMs, 1000);
+    ASSERT_EQ(line.meters.size(), 1u);
+    EXPECT_EQ(line.meters[0].slave, 1);
+    EXPECT_EQ(line.meters[0].dataId, 1u);
+    EXPECT_TRUE(line.meters[0].settings.isObject());
+    EXPECT_TRUE(line.meters[0].settings.empty());
+    EXPECT_EQ(config.pluginPath, "p.so");
+    EXPECT_DOUBLE_EQ(config.intervalSeconds, 1.0);
+    EXPECT_FALSE(config.rounds.has_value());
+}
+
+TEST(ParseCommandLine, EveryOptionReachesItsPlace) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine(
+        {"--tcp",      "10.0.0.2:1502", "--slave",  "7",       "--data-id",    "42",
+         "--interval", "0.5",           "--rounds", "3",       "--timeout-ms", "250",
+         "--plugin",   "x.so",          "--report", "-",       "--show",       "--events",
+         "e",          "--history",     "h.db",     "--write", "6008=2"},
+        "p.so", config, error))
+        << error;
+    const LineConfig& line = config.lines.at(0);
+    EXPECT_EQ(line.kind, LineConfig::Kind::Tcp);
+    EXPECT_EQ(line.host, "10.0.0.2");
+    EXPECT_EQ(line.port, 1502);
+    EXPECT_EQ(line.timeoutMs, 250);
+    EXPECT_EQ(line.meters.at(0).slave, 7);
+    EXPECT_EQ(line.meters.at(0).dataId, 42u);
+    EXPECT_DOUBLE_EQ(config.intervalSeconds, 0.5);
+    EXPECT_EQ(config.rounds, 3);
+    EXPECT_EQ(config.pluginPath, "x.so");
+    EXPECT_EQ(config.reportPath, "-");
+    EXPECT_TRUE(config.show);
+    EXPECT_EQ(config.eventsPath, "e");
+    EXPECT_EQ(config.historyPath, "h.db");
+    ASSERT_TRUE(config.write.has_value());
+    EXPECT_EQ(config.write->address, 6008);
+}
+
+TEST(ParseCommandLine, RefusesWithAReason) {
+    const struct {
+        std::vector<std::string> args;
+        const char* reason;
+    } rows[] = {
+        {{}, "--rtu or --tcp"},
+        {{"--rtu"}, "--rtu needs a value"},
+        {{"--rtu", "a", "--tcp", "h:1"}, "exclude each other"},
+        {{"--tcp", "nohost"}, "expected HOST:PORT"},
+        {{"--tcp", "h:0"}, "expected HOST:PORT"},
+        {{"--tcp", "h:1", "--slave", "0"}, "--slave: expected a number 1..247"},
+        {{"--tcp", "h:1", "--slave", "248"}, "--slave"},
+        {{"--tcp", "h:1", "--parity", "X"}, "--parity"},
+        {{"--tcp", "h:1", "--interval", "0"}, "--interval"},
+        {{"--tcp", "h:1", "--interval", "1s"}, "--interval"},
+        {{"--tcp", "h:1", "--rounds", "0"}, "--rounds"},
+        {{"--tcp", "h:1", "--colour"}, "unknown option \"--colour\""},
+        {{"--tcp", "h:1", "--config", "c.json"}, "exclude each other"},
+        {{"--tcp", "h:1", "--settings", "/no/such/file.json"}, "cannot read"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reason);
+        HostConfig config;
+        std::string error;
+        EXPECT_FALSE(parseCommandLine(row.args, "p.so", config, error));
+        EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+    }
+}
+
+TEST(ParseConfigDocument, LinesAndMetersWithTheirSettings) {
+    std::vector<LineConfig> lines;
+    std::string error;
+    ASSERT_TRUE(parseConfigDocument(R"({"lines": [
+        {"rtu": "/dev/ttyS1", "baud": 19200, "parity": "E", "stop_bits": 2, "frame_gap_ms": 5,
+         "meters": [{"slave": 1, "data_id": 1}, {"slave": 2, "data_id": 2,
+                     "settings": {"appSetting": {"b_mode": 5}}}]},
+        {"tcp": "127.0.0.1:1502", "timeout_ms": 200, "meters": [{"data_id": 3}]}]})",
+                                    700, lines, error))
+        << error;
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].baud, 19200);
+    EXPECT_EQ(lines[0].parity, 'E');
+    EXPECT_EQ(lines[0].stopBits, 2);
+    EXPECT_EQ(lines[0].frameGapMs, 5);
+    EXPECT_EQ(lines[0].timeoutMs, 700);  // the command line's, as the line gives none
+    ASSERT_EQ(lines[0].meters.size(), 2u);
+    EXPECT_EQ(lines[0].meters[1].settings["appSetting"]["b_mode"].asInt(), 5);
+    EXPECT_EQ(lines[1].name(), "tcp 127.0.0.1:1502");
+    EXPECT_EQ(lines[1].timeoutMs, 200);
+    EXPECT_EQ(lines[1].meters[0].slave, 1);
+}
+
+TEST(ParseConfigDocument, RefusesWithAReason) {
+    const struct {
+        const char* text;
+        const char* reason;
+    } rows[] = {
+        {"{\"lines\": [", "bad JSON"},
+        {"[]", "non-empty \"lines\""},
+        {R"({"lines": []})", "non-empty \"lines\""},
+        {R"({"lines": [{"meters": [{}]}]})", "exactly one of"},
+        {R"({"lines": [{"rtu": "a", "tcp": "h:1", "meters": [{}]}]})", "exactly one of"},
+        {R"({"lines": [{"rtu": "a", "meters": []}]})", "non-empty \"meters\""},
+        {R"({"lines": [{"rtu": "a", "baud": "fast", "meters": [{}]}]})", "\"baud\""},
+        {R"({"lines": [{"rtu": "a", "parity": "X", "meters": [{}]}]})", "\"parity\""},
+        {R"({"lines": [{"rtu": "a", "speed": 1, "meters": [{}]}]})", "unknown key \"speed\""},
+        {R"({"lines": [{"rtu": "a", "meters": [{"slave": 248}]}]})", "\"slave\""},
+        {R"({"lines": [{"rtu": "a", "meters": [{"data_id": 4}, {"data_id": 4}]}]})",
+         "data id 4 is used twice"},
+        {R"({"lines": [{"rtu": "a", "meters": [{"settings": 3}]}]})", "\"settings\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::vector<LineConfig> lines;
+        std::string error;
+        EXPECT_FALSE(parseConfigDocument(row.text, 1000, lines, error));
+        EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+    }
+}
+
+TEST(ParseHistoryCommand, FileAndOptionalDataId) {
+    HistoryQuery query;
+    std::string error;
+    ASSERT_TRUE(parseHistoryCommand({"h.db", "--data-id", "3"}, query, error));
+    EXPECT_EQ(query.path, "h.db");
+    EXPECT_EQ(query.dataId, 3u);
+    EXPECT_FALSE(parseHistoryCommand({}, query, error));
+    EXPECT_FALSE(parseHistoryCommand({"h.db", "--data-id"}, query, error));
+    EXPECT_FALSE(parseHistoryCommand({"h.db", "other.db"}, query, error));
+}
+
+}  // namespace
+}  // namespace vedhost

@@ -157,7 +157,7 @@ class HostE2E : public ::testing::Test {
     Scratch dir_;
     std::string vedhost_ = env("VEDHOST", VEDHOST_PATH);
     std::string sim_ = env("VED96_SIM", VED96_SIM_PATH);
-    std::vector<std::unique_ptr<Child>> children_;  // killed, if still running, in reverse
+    std::vector<std::unique_ptr<Child>> children_;  // killed if still running at the end
 };
 
 void expectImageValues(const Json::Value& report) {

@@ -48,7 +48,8 @@ Scheduler::~Scheduler() {
 }
 
 std::optional<std::string> Scheduler::fetchReport(SMDVDevice& device) {
-    std::vector<char> buffer(4096);
+    // Large enough for the whole report (about 9 KB), so one request usually does.
+    std::vector<char> buffer(16384);
     int needed = 0;
     int rc = device.DeviceIoControl(kReportText, nullptr, 0, buffer.data(),
                                     static_cast<int>(buffer.size()), needed);

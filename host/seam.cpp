@@ -8,7 +8,7 @@ namespace {
 
 // With nothing plugged in there is no meter: every exchange fails.
 class NoMeter : public Transport {
-public:
+  public:
     bool open(SPModbus&) override { return false; }
     ModbusReply exchange(SPModbus&, const ModbusRequest&) override {
         ModbusReply reply;
@@ -56,13 +56,9 @@ bool Services::CheckThresholdBool(SMDVDevice&, int, const std::string&, const st
     return false;
 }
 bool Services::CheckAOReport(SMDVDevice&, const std::string&, float) { return false; }
-bool Services::DoBatchCheckThreshold(SMDVDevice&, const std::vector<rule_value>&) {
-    return false;
-}
+bool Services::DoBatchCheckThreshold(SMDVDevice&, const std::vector<rule_value>&) { return false; }
 int Services::InitSetting(SMDVDevice&, const Json::Value&) { return 0; }
-int Services::DeviceIoControl(SMDVDevice&, int, const void*, int, void*, int, int&) {
-    return -1;
-}
+int Services::DeviceIoControl(SMDVDevice&, int, const void*, int, void*, int, int&) { return -1; }
 void Services::Reset(SMDVDevice&) {}
 
 void setDefaultTransport(Transport* transport) {
@@ -80,7 +76,12 @@ int pump(SPModbus& device) {
         const ModbusReply reply = device.transport().exchange(device, *request);
         const bool isWrite = request->function != ModbusRequest::ReadHolding;
         std::fill(std::begin(device.respBuf_), std::end(device.respBuf_), 0);
-        if (reply.status == ModbusReply::Status::Ok) {
+        // A read answered with another number of registers than asked for
+        // would leave part of the device's block stale or zero: it counts as
+        // a failed exchange.
+        const bool wholeReply =
+            isWrite || reply.words.size() == static_cast<std::size_t>(request->count);
+        if (reply.status == ModbusReply::Status::Ok && wholeReply) {
             const std::size_t n =
                 std::min<std::size_t>(reply.words.size(), SPModbus::kResponseWords);
             std::copy_n(reply.words.begin(), n, device.respBuf_);

@@ -40,7 +40,7 @@ struct ModbusReply {
 HOST_API std::vector<std::uint16_t> writeEcho(const ModbusRequest& request);
 
 class HOST_API Transport {
-public:
+  public:
     virtual ~Transport();
     // Opens the device's line if needed; true when it is open.
     virtual bool open(SPModbus& device) = 0;
@@ -51,7 +51,7 @@ public:
 // Every service has a do-nothing default, so a sink overrides only what it
 // watches. Each call names the device it comes from.
 class HOST_API Services {
-public:
+  public:
     virtual ~Services();
     virtual bool SendSP(SMDVDevice& device, int type, const unsigned char* data,
                         unsigned int length, bool urgent);
@@ -61,15 +61,14 @@ public:
                                 const std::string& signalName, float& value, int flag);
     virtual bool CheckThresholdBool(SMDVDevice& device, int level, const std::string& key,
                                     const std::string& alarmId, const std::string& valueText,
-                                    const std::string& message, bool active,
-                                    unsigned short serial);
+                                    const std::string& message, bool active, unsigned short serial);
     virtual bool CheckAOReport(SMDVDevice& device, const std::string& key, float value);
     virtual bool DoBatchCheckThreshold(SMDVDevice& device, const std::vector<rule_value>& batch);
     // The host's own reading of a device's settings document; 0 when accepted.
     virtual int InitSetting(SMDVDevice& device, const Json::Value& settings);
     // The host's handler for control codes a device passes on.
-    virtual int DeviceIoControl(SMDVDevice& device, int code, const void* in, int inLen,
-                                void* out, int outLen, int& outLenRet);
+    virtual int DeviceIoControl(SMDVDevice& device, int code, const void* in, int inLen, void* out,
+                                int outLen, int& outLenRet);
     virtual void Reset(SMDVDevice& device);
 };
 
@@ -86,7 +85,8 @@ HOST_API void setDefaultServices(Services* services);
 // as a reply that cannot match the request (the complement of the value for
 // function 6; the exception function code 0x90 and the exception code for
 // function 16), so that the device records the write as refused. A read
-// answered with an exception, and any failed exchange, goes to on_error.
+// answered with an exception or with another number of registers than it
+// asked for, and any failed exchange, goes to on_error.
 HOST_API int pump(SPModbus& device);
 
 }  // namespace host

@@ -12,7 +12,7 @@ enum EnumParity { PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2 };
 // A device on a serial line (or a network endpoint standing in for one). The
 // host owns the port; the device asks for it to be opened and sends frames.
 class HOST_API SMDSPDevice : public SMDVDevice {
-public:
+  public:
     SMDSPDevice();
     ~SMDSPDevice() override;
 

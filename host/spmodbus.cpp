@@ -15,9 +15,7 @@ bool SMDSPDevice::OpenPort() {
     return portOpen_;
 }
 
-int SPModbus::InitSetting(const Json::Value& settings) {
-    return SMDVDevice::InitSetting(settings);
-}
+int SPModbus::InitSetting(const Json::Value& settings) { return SMDVDevice::InitSetting(settings); }
 
 int SPModbus::process(unsigned char*, unsigned int) { return 0; }
 

@@ -25,13 +25,13 @@ struct ModbusRequest {
     enum Function : int { ReadHolding = 3, WriteSingle = 6, WriteMultiple = 16 };
     Function function = ReadHolding;
     int address = 0;
-    int count = 0;                       // registers to read or write
-    std::vector<std::uint16_t> values;   // values to write
+    int count = 0;                      // registers to read or write
+    std::vector<std::uint16_t> values;  // values to write
 };
 }  // namespace host
 
 class HOST_API SPModbus : public SMDSPDevice {
-public:
+  public:
     using tab_type = int;
 
     // Largest reply the response buffer holds, in registers (a Modbus read
@@ -68,12 +68,12 @@ public:
     bool hasRequest() const;
 
     // Host-owned state.
-    tab_type curTab_ = 0;           // poll stage: which reply is awaited
+    tab_type curTab_ = 0;  // poll stage: which reply is awaited
     bool isSPModbus_ = false;
     int slaveId_ = 1;
     std::uint16_t respBuf_[kResponseWords] = {};
 
-private:
+  private:
     void queue(host::ModbusRequest request);
 
     host::Transport* transport_ = nullptr;

@@ -1,9 +1,8 @@
 // The host's calendar time stamp, as stored in device records.
 #pragma once
 
-#include <cstdint>
-
 #include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <cstdint>
 
 #include "host/api.h"
 

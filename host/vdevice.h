@@ -6,15 +6,15 @@
 // Never insert, remove or reorder a virtual operation.
 #pragma once
 
+#include <json/value.h>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <json/value.h>
 
 #include "host/api.h"
 
@@ -36,7 +36,7 @@ struct HOST_API rule_value {
 
 // Interface every device offers the host.
 class HOST_API VDeviceInterface {
-public:
+  public:
     VDeviceInterface();
 
     // Looks up one value by number and name. The default has no values and
@@ -70,7 +70,7 @@ public:
 // A virtual device: the host's live data, history, alarm and analog-report
 // services, and the per-device state those services keep.
 class HOST_API SMDVDevice : public VDeviceInterface {
-public:
+  public:
     // Per-signal analog report setting, filled by the host.
     struct BAOSetting {
         bool absEnable = false;
@@ -115,8 +115,8 @@ public:
     bool CheckThreshold(const std::string& alarmId, const std::string& signalName, float& value,
                         int flag);
     bool CheckThresholdBool(int level, const std::string& key, const std::string& alarmId,
-                            const std::string& valueText, const std::string& message,
-                            bool active, unsigned short serial);
+                            const std::string& valueText, const std::string& message, bool active,
+                            unsigned short serial);
     bool CheckAOReport(const std::string& key, float value);
     bool DoBatchCheckThreshold(const std::vector<rule_value>& batch);
 
@@ -135,6 +135,6 @@ public:
     std::map<std::string, int> levelMap_;    // alarm level per signal key
     std::map<std::string, float> valueMap_;  // last value per signal key
 
-private:
+  private:
     host::Services* services_ = nullptr;
 };

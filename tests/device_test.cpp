@@ -1,8 +1,8 @@
 // The meter object as the provider makes it.
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 #include "support/fake_host.h"
 #include "ved96/provider.h"

@@ -1,14 +1,13 @@
 // ved96.so as the host loads it: opened with dlopen from a process that
 // provides the host framework, entered through get_providers only.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/provider.h"
 #include "support/fake_host.h"

@@ -1,8 +1,8 @@
 // A polling round against a fake meter, and the write acknowledgement.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/fake_host.h"
 #include "ved96/ved96.h"
@@ -17,7 +17,7 @@ struct Block {
     int offset;
 };
 const Block kBlocks[] = {
-    {0, 72, 4},      {100, 2, 148},   {102, 3, 152},    {500, 8, 158},   {1400, 120, 174},
+    {0, 72, 4},      {100, 2, 148},    {102, 3, 152},   {500, 8, 158},  {1400, 120, 174},
     {1520, 78, 414}, {1600, 120, 570}, {1720, 78, 810}, {6000, 8, 966}, {6008, 10, 982},
 };
 
@@ -25,7 +25,7 @@ const Block kBlocks[] = {
 std::uint16_t mark(int reg) { return static_cast<std::uint16_t>(0x8000 | reg); }
 
 class Polling : public ::testing::Test {
-protected:
+  protected:
     fake::Host host;
     ved96 meter;
 
@@ -138,17 +138,16 @@ TEST_P(WriteAcknowledgement, SetsOutcomeAndResets) {
     EXPECT_FALSE(meter.hasRequest());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, WriteAcknowledgement,
-    ::testing::Values(
-        WriteReply{"single_echo_matches", 206, 1, {1}, 1},
-        WriteReply{"single_echo_differs", 206, 1, {2}, 3},
-        WriteReply{"single_high_value", 206, 65535, {0xFFFF}, 1},
-        WriteReply{"single_nothing_expected", 206, -1, {0xFFFF}, 3},
-        WriteReply{"multiple_count_matches", 210, 3, {16, 3}, 1},
-        WriteReply{"multiple_wrong_function", 210, 3, {6, 3}, 3},
-        WriteReply{"multiple_wrong_count", 210, 3, {16, 2}, 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Replies, WriteAcknowledgement,
+                         ::testing::Values(WriteReply{"single_echo_matches", 206, 1, {1}, 1},
+                                           WriteReply{"single_echo_differs", 206, 1, {2}, 3},
+                                           WriteReply{"single_high_value", 206, 65535, {0xFFFF}, 1},
+                                           WriteReply{
+                                               "single_nothing_expected", 206, -1, {0xFFFF}, 3},
+                                           WriteReply{"multiple_count_matches", 210, 3, {16, 3}, 1},
+                                           WriteReply{"multiple_wrong_function", 210, 3, {6, 3}, 3},
+                                           WriteReply{"multiple_wrong_count", 210, 3, {16, 2}, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Polling, StagesWithoutAwaitedReplyAreIgnored) {
     for (int stage : {0, 10, 21, 310, 320}) {

@@ -1,10 +1,10 @@
 // The record is a stored byte format: history and cache images written by one
 // build are read by another, so every field's offset is checked by hand.
-#include <cstddef>
+#include "ved96/record.h"
 
 #include <gtest/gtest.h>
 
-#include "ved96/record.h"
+#include <cstddef>
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The order of the meter's virtual table is the binary contract with the
 // host: the host calls each operation by its slot. Each operation's slot is
 // read from its pointer-to-member.
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "ved96/ved96.h"
 

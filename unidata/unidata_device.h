@@ -11,6 +11,9 @@
 // meter's own alarm checks.
 #pragma once
 
+#include <json/value.h>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -18,9 +21,6 @@
 #include <string>
 #include <tuple>
 #include <utility>
-
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <json/value.h>
 
 // (alarm id, threshold, recovery value, alarm active, alarm level)
 using ThresholdEntry = std::tuple<std::string, float, float, bool, int>;
@@ -30,7 +30,7 @@ using AiSignalMap = std::map<std::string, std::pair<std::string, std::string>>;
 
 template <typename Data, typename Base, int TypeCode>
 class UniDataDevice : public Base {
-public:
+  public:
     using tab_type = typename Base::tab_type;
 
     UniDataDevice() { std::memset(&data_, 0, sizeof data_); }
@@ -79,7 +79,7 @@ public:
     // analog report period: the C library's clock unless a test sets its own.
     std::time_t (*timeSource_)() = [] { return std::time(nullptr); };
 
-protected:
+  protected:
     const unsigned char* recordBytes() const {
         return reinterpret_cast<const unsigned char*>(&data_);
     }

@@ -42,9 +42,8 @@ int ved96::process_payload(tab_type, unsigned int) {
             Reset();
             return 0;
         case kWriteMultipleStage:
-            writeResult_ = respBuf_[0] == 16 && static_cast<int>(respBuf_[1]) == writeExpected_
-                               ? 1
-                               : 3;
+            writeResult_ =
+                respBuf_[0] == 16 && static_cast<int>(respBuf_[1]) == writeExpected_ ? 1 : 3;
             Reset();
             return 0;
         default:

@@ -11,7 +11,7 @@
 #include "host/provider.h"
 
 class ved96Provider : public SMDSPDeviceProvider {
-public:
+  public:
     ~ved96Provider() override;
     // A new, default-constructed ved96, owned by the caller, who deletes it
     // through its virtual destructor. The provider keeps no reference.

@@ -17,42 +17,42 @@ struct ved96_Data_t {
     std::uint32_t data_id;  // the host's data id; not reported
 
     // Registers 0 to 71: instantaneous measurements.
-    std::uint16_t phase_voltage_a;       // 0
-    std::uint16_t phase_voltage_b;       // 1
-    std::uint16_t phase_voltage_c;       // 2
-    std::uint16_t phase_voltage_avg;     // 3
-    std::uint16_t line_voltage_ab;       // 4
-    std::uint16_t line_voltage_bc;       // 5
-    std::uint16_t line_voltage_ca;       // 6
-    std::uint16_t line_voltage_avg;      // 7
-    std::uint16_t current_a;             // 8
-    std::uint16_t current_b;             // 9
-    std::uint16_t current_c;             // 10
-    std::uint16_t current_avg;           // 11
-    std::uint16_t active_power_a;        // 12
-    std::uint16_t active_power_b;        // 13
-    std::uint16_t active_power_c;        // 14
-    std::uint16_t active_power_total;    // 15
-    std::uint16_t reactive_power_a;      // 16
-    std::uint16_t reactive_power_b;      // 17
-    std::uint16_t reactive_power_c;      // 18
-    std::uint16_t reactive_power_total;  // 19
-    std::uint16_t apparent_power_a;      // 20
-    std::uint16_t apparent_power_b;      // 21
-    std::uint16_t apparent_power_c;      // 22
-    std::uint16_t apparent_power_total;  // 23
-    std::uint16_t power_factor_a;        // 24
-    std::uint16_t power_factor_b;        // 25
-    std::uint16_t power_factor_c;        // 26
-    std::uint16_t power_factor_total;    // 27
-    std::uint16_t frequency;             // 28
-    std::uint16_t voltage_angle_a;       // 29
-    std::uint16_t voltage_angle_b;       // 30
-    std::uint16_t voltage_angle_c;       // 31
-    std::uint16_t current_angle_a;       // 32
-    std::uint16_t current_angle_b;       // 33
-    std::uint16_t current_angle_c;       // 34
-    std::uint16_t neutral_current_calc;  // 35
+    std::uint16_t phase_voltage_a;        // 0
+    std::uint16_t phase_voltage_b;        // 1
+    std::uint16_t phase_voltage_c;        // 2
+    std::uint16_t phase_voltage_avg;      // 3
+    std::uint16_t line_voltage_ab;        // 4
+    std::uint16_t line_voltage_bc;        // 5
+    std::uint16_t line_voltage_ca;        // 6
+    std::uint16_t line_voltage_avg;       // 7
+    std::uint16_t current_a;              // 8
+    std::uint16_t current_b;              // 9
+    std::uint16_t current_c;              // 10
+    std::uint16_t current_avg;            // 11
+    std::uint16_t active_power_a;         // 12
+    std::uint16_t active_power_b;         // 13
+    std::uint16_t active_power_c;         // 14
+    std::uint16_t active_power_total;     // 15
+    std::uint16_t reactive_power_a;       // 16
+    std::uint16_t reactive_power_b;       // 17
+    std::uint16_t reactive_power_c;       // 18
+    std::uint16_t reactive_power_total;   // 19
+    std::uint16_t apparent_power_a;       // 20
+    std::uint16_t apparent_power_b;       // 21
+    std::uint16_t apparent_power_c;       // 22
+    std::uint16_t apparent_power_total;   // 23
+    std::uint16_t power_factor_a;         // 24
+    std::uint16_t power_factor_b;         // 25
+    std::uint16_t power_factor_c;         // 26
+    std::uint16_t power_factor_total;     // 27
+    std::uint16_t frequency;              // 28
+    std::uint16_t voltage_angle_a;        // 29
+    std::uint16_t voltage_angle_b;        // 30
+    std::uint16_t voltage_angle_c;        // 31
+    std::uint16_t current_angle_a;        // 32
+    std::uint16_t current_angle_b;        // 33
+    std::uint16_t current_angle_c;        // 34
+    std::uint16_t neutral_current_calc;   // 35
     std::uint16_t measurement_spare[36];  // 36 to 71, read and kept, not reported
 
     // Registers 100 to 104: event counter and status words.
@@ -72,10 +72,10 @@ struct ved96_Data_t {
     // Registers 1400 to 1797: harmonics, interleaved by phase A, B, C.
     // Low arrays: THD at p, TOHD at 3+p, TEHD at 6+p, Hn (n = 2..18) at
     // 9+3(n-2)+p. High arrays: Hn (n = 19..31) at 3(n-19)+p.
-    std::uint16_t current_harmonics_low[120];   // 1400 to 1519
-    std::uint16_t current_harmonics_high[78];   // 1520 to 1597
-    std::uint16_t voltage_harmonics_low[120];   // 1600 to 1719
-    std::uint16_t voltage_harmonics_high[78];   // 1720 to 1797
+    std::uint16_t current_harmonics_low[120];  // 1400 to 1519
+    std::uint16_t current_harmonics_high[78];  // 1520 to 1597
+    std::uint16_t voltage_harmonics_low[120];  // 1600 to 1719
+    std::uint16_t voltage_harmonics_high[78];  // 1720 to 1797
 
     // Registers 6000 to 6017: ratings and settings (writable on the meter).
     std::uint16_t voltage_primary_rated;     // 6000

@@ -15,7 +15,7 @@ using Ved96Base = UniDataDevice<ved96_Data_t, SPModbus, kVed96RecordType>;
 // One meter on one serial line. Made by ved96Provider::create(); the host owns
 // it and deletes it through the virtual destructor.
 class ved96 : public Ved96Base {
-public:
+  public:
     ved96();
     ~ved96() override;
 

@@ -23,7 +23,7 @@ inline std::string num(double value) {
 
 // A meter answering from a register image. Every request is recorded.
 class Meter : public host::Transport {
-public:
+  public:
     std::map<int, std::uint16_t> registers;  // registers not listed read 0
     std::set<int> refused;                   // registers answered with exception 2
     int silentExchanges = 0;                 // this many exchanges fail first
@@ -75,7 +75,7 @@ public:
 
 // Records every host service call as one line of text, in call order.
 class Recorder : public host::Services {
-public:
+  public:
     std::vector<std::string> calls;
     std::vector<std::vector<unsigned char>> sent;   // SendSP images
     std::vector<std::vector<unsigned char>> saved;  // SaveDeviceHistory images
@@ -105,9 +105,9 @@ public:
                             const std::string& alarmId, const std::string& valueText,
                             const std::string& message, bool active,
                             unsigned short serial) override {
-        calls.push_back("CheckThresholdBool(" + std::to_string(level) + "," + key + "," +
-                        alarmId + "," + valueText + "," + message + "," +
-                        (active ? "true" : "false") + "," + std::to_string(serial) + ")");
+        calls.push_back("CheckThresholdBool(" + std::to_string(level) + "," + key + "," + alarmId +
+                        "," + valueText + "," + message + "," + (active ? "true" : "false") + "," +
+                        std::to_string(serial) + ")");
         return false;
     }
     bool CheckAOReport(SMDVDevice&, const std::string& key, float value) override {

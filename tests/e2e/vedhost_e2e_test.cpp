@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <sstream>
 
 #include "processes.h"
 
@@ -344,6 +345,37 @@ TEST_F(HostE2E, DeadSecondMeterOnTheLineDoesNotStopTheFirst) {
             EXPECT_EQ(e["data_id"].asUInt(), 2u);
         }
     }
+}
+
+TEST_F(HostE2E, SeparateLinesRunInParallelAndThePluginsLinesStayWhole) {
+    // Each reply takes 30 ms, so a round takes at least 0.3 s on either line.
+    const std::string first = startImageSim("tcp", kImage, {"--delay-ms", "30"});
+    const std::string second = startImageSim("tcp", kImage, {"--delay-ms", "30"});
+    const std::string config = dir_.write(
+        "config.json", "{\"lines\": [{\"tcp\": \"" + first +
+                           "\", \"meters\": [{\"slave\": 1, \"data_id\": 1}]},"
+                           "{\"tcp\": \"" +
+                           second + "\", \"meters\": [{\"slave\": 1, \"data_id\": 2}]}]}");
+    const auto start = std::chrono::steady_clock::now();
+    const Finished run = runHost({"--config", config, "--rounds", "6", "--interval", "0.01"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(run.code, 0) << run.err;
+    // Twelve rounds one after the other would take at least 3.6 s.
+    EXPECT_LT(took, 3s);
+    // The plug-in's console lines, whole, whatever the two lines did at once.
+    std::istringstream out(run.out);
+    std::size_t rounds = 0;
+    for (std::string line; std::getline(out, line);) {
+        if (line == "rvSize is 0") {
+            ++rounds;
+            continue;
+        }
+        EXPECT_TRUE(line == "data_id:1 model:ved96 b ini not found" ||
+                    line == "data_id:2 model:ved96 b ini not found" ||
+                    line == "parse ini/yaml filename:")
+            << "torn or unexpected line: " << line;
+    }
+    EXPECT_GE(rounds, 12u);
 }
 
 // --- Settings the plug-in refuses ---------------------------------------------------

@@ -9,6 +9,7 @@
 #include "event_log.h"
 #include "host_services.h"
 #include "modbus_frames.h"
+#include "plugin_turn.h"
 
 namespace vedhost {
 namespace {
@@ -137,7 +138,12 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
     if (!request.values.empty()) e["values"] = wordsJson(request.values);
     services_.log(e);
 
-    host::ModbusReply reply = carryOut(device, request);
+    host::ModbusReply reply;
+    {
+        // Other lines may use the plug-in while this one waits for its meter.
+        LineWait wait;
+        reply = carryOut(device, request);
+    }
 
     if (reply.status == host::ModbusReply::Status::Ok) {
         Json::Value r = makeEvent("ModbusReply", device.DataId());

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "plugin_turn.h"
 #include "report_table.h"
 
 namespace vedhost {
@@ -104,6 +105,7 @@ void Scheduler::write(Meter& meter) {
 }
 
 void Scheduler::pollOnce(Meter& meter) {
+    PluginTurn turn;
     const long before = services_.roundsCompleted(*meter.device);
     meter.modbus->RefreshStatus();
     host::pump(*meter.modbus);

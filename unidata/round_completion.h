@@ -15,8 +15,8 @@ bool UniDataDevice<Data, Base, TypeCode>::LoadFromCache(const unsigned char* dat
         // A report may be built on another thread from the record.
         std::lock_guard<std::mutex> lock(jsonMutex_);
         std::memcpy(&data_, data, sizeof data_);
-        unidata::storeShared(this->dataReady_, true);
     }
+    // Marks the data present, stamped with this round's time.
     RoundDone();
     return true;
 }
@@ -27,9 +27,18 @@ void UniDataDevice<Data, Base, TypeCode>::RoundDone() {
         // The stamp is taken under the report lock, so that a report built on
         // another thread sees a whole round time and record.
         std::lock_guard<std::mutex> lock(jsonMutex_);
-        unidata::storeShared(this->dataReady_, true);
-        const boost::posix_time::ptime now = unidata::localSecondTime(timeSource_());
+        boost::posix_time::ptime now;
+        try {
+            now = unidata::localSecondTime(timeSource_());
+        } catch (...) {
+            unidata::storeShared(this->dataReady_, true);
+            throw;
+        }
+        // The round time is published before the data are marked present: a
+        // value lookup on another thread that sees data present never sees
+        // the round time of before the first round.
         unidata::storeShared(this->roundTime_, now);
+        unidata::storeShared(this->dataReady_, true);
         data_.update_time = get_ttime(now);
     }
     this->SendSP(TypeCode, recordBytes(), sizeof data_, false);

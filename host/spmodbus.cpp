@@ -1,6 +1,5 @@
 #include "host/spmodbus.h"
 
-#include <algorithm>
 
 #include "host/seam.h"
 

@@ -29,14 +29,9 @@ class AlarmIdScheme : public testing::Test {
         std::istringstream in(table.empty() ? "{}" : R"({"thresholdSetting": )" + table + "}");
         EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &doc, &errors));
         host.services.calls.clear();
-        error.clear();
-        testing::internal::CaptureStdout();
-        try {
-            meter.InitSetting(doc);
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        return testing::internal::GetCapturedStdout();
+        const fake::SettingsRun run = fake::initSetting(meter, doc);
+        error = run.error;
+        return run.console;
     }
 
     fake::Host host;

@@ -53,14 +53,10 @@ class FileScheme : public testing::Test {
     // InitSetting with standard output captured; the message of an exception
     // out of InitSetting goes to error ("" when there was none).
     std::string Load(const Json::Value& settings = Json::Value()) {
-        testing::internal::CaptureStdout();
-        error.clear();
-        try {
-            result = meter.InitSetting(settings);
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        return testing::internal::GetCapturedStdout();
+        const fake::SettingsRun run = fake::initSetting(meter, settings);
+        error = run.error;
+        if (run.error.empty()) result = run.result;
+        return run.console;
     }
 
     fake::Host host;

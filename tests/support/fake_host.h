@@ -2,8 +2,11 @@
 // recorder behind the services seam.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <set>
 #include <sstream>
@@ -138,6 +141,27 @@ class Recorder : public host::Services {
         return out;
     }
 };
+
+// What InitSetting printed and how it ended: its result, or the message of
+// the exception that left it ("" when none did).
+struct SettingsRun {
+    std::string console;
+    std::string error;
+    int result = -1;
+};
+
+template <typename Device>
+SettingsRun initSetting(Device& device, const Json::Value& settings) {
+    SettingsRun run;
+    testing::internal::CaptureStdout();
+    try {
+        run.result = device.InitSetting(settings);
+    } catch (const std::exception& e) {
+        run.error = e.what();
+    }
+    run.console = testing::internal::GetCapturedStdout();
+    return run;
+}
 
 // Plugs a fake meter and a recorder in as the process defaults for the
 // lifetime of a test.

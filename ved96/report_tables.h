@@ -29,8 +29,12 @@ enum class Conversion {
     Tenths,  // energy counters: register / 10 in single precision
 };
 
+// Every signal has a key, the name the report is written with (UTF-8, as the
+// host's configuration refers to it), and an id: a stable ASCII name for
+// integrators, taken from the record's field names, never part of the report.
 struct NumericSignal {
     const char* key;
+    const char* id;
     std::size_t offset;
     Conversion conversion;
 };
@@ -56,6 +60,7 @@ extern const NumericSignal kRatings[4];
 // A status word reported whole, followed by one text per bit it carries.
 struct BitSignal {
     const char* key;
+    const char* id;
     unsigned bit;
 };
 
@@ -70,6 +75,7 @@ struct StatusWord {
 
 // Nested object holding the voltage alarms as booleans.
 extern const char* const kAlertArrayKey;
+extern const char* const kAlertArrayId;
 // Limit-alarm word with the six voltage alarms, DI word, DO word, in order.
 extern const StatusWord kStatusWords[3];
 
@@ -77,6 +83,7 @@ extern const StatusWord kStatusWords[3];
 // gaps, so a code is the index into its texts; any other code is invalid.
 struct SettingSignal {
     const char* key;
+    const char* id;
     std::size_t offset;
     const char* const* texts;
     std::size_t textCount;
@@ -93,9 +100,11 @@ inline const char* settingText(const SettingSignal& setting, std::uint16_t code)
 // Harmonic signals: for current then voltage, items THD, TOHD, TEHD, H2 to
 // H31, each for phases A, B, C; 198 in all. The keys follow one pattern
 // (phase, "相", quantity, item) and are generated when the plug-in is
-// compiled, so a build formats none of them.
+// compiled, so a build formats none of them. Their ids follow the pattern
+// quantity_item_phase: "current_thd_a", "voltage_tohd_b", "current_h19_c".
 struct HarmonicSignal {
     char key[16];  // UTF-8, NUL-terminated; the longest is "A相电压TOHD"
+    char id[16];   // ASCII, NUL-terminated; the longest is "voltage_tehd_a"
     std::size_t offset;
 };
 
@@ -103,5 +112,6 @@ extern const std::array<HarmonicSignal, 198> kHarmonics;
 
 // Local time at which the round ended, as text.
 extern const char* const kUpdateTimeKey;
+extern const char* const kUpdateTimeId;
 
 }  // namespace ved96_report

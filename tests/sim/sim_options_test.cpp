@@ -16,7 +16,7 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     EXPECT_EQ(o.transport, SimOptions::Transport::kTcp);
     EXPECT_EQ(o.host, "127.0.0.1");
     EXPECT_EQ(o.port, 0u);
-    EXPECT_EQ(o.slave, 7u);
+    EXPECT_EQ(o.slaves, std::vector<unsigned>{7});
     EXPECT_EQ(o.faults.exception_at.at(6008), 4) << "default code: slave device failure";
     EXPECT_EQ(o.faults.exception_at.at(1400), 2);
     EXPECT_EQ(o.faults.drop_every, 5u);
@@ -53,6 +53,13 @@ TEST(SimOptions, RejectsBadCommandLines) {
         {"--pty", "--exception-at", "6008:128"},
         {"--pty", "--exception-at", "x"},
         {"--pty", "--verbose"},
+        {"--pty", "--slave", "1,1"},
+        {"--pty", "--slave", "1,,2"},
+        {"--pty", "--slave", "1,2,"},
+        {"--pty", "--slave", "1,248"},
+        {"--pty", "--slave", "1,2,3", "--image", "a.json", "--image", "b.json"},
+        {"--pty", "--units", "u.json", "--slave", "2"},
+        {"--pty", "--units", "u.json", "--image", "a.json"},
     };
     for (const auto& args : rows) {
         SimOptions o;
@@ -61,6 +68,43 @@ TEST(SimOptions, RejectsBadCommandLines) {
         for (const auto& a : args) joined += a + " ";
         SCOPED_TRACE(joined);
         EXPECT_FALSE(parse_options(args, o, error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimOptions, SeveralUnitsOnOneLine) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(parse_options({"--pty", "--slave", "3,1,2", "--image", "a.json", "--image",
+                               "b.json", "--image", "c.json"},
+                              o, error))
+        << error;
+    EXPECT_EQ(o.slaves, (std::vector<unsigned>{3, 1, 2}));
+    EXPECT_EQ(o.image_paths, (std::vector<std::string>{"a.json", "b.json", "c.json"}));
+    SimOptions shared;
+    ASSERT_TRUE(parse_options({"--pty", "--slave", "1,2", "--image", "a.json"}, shared, error));
+    EXPECT_EQ(shared.image_paths.size(), 1u);
+}
+
+TEST(SimUnits, DocumentGivesEachUnitItsImage) {
+    std::vector<UnitSpec> units;
+    std::string error;
+    ASSERT_TRUE(parse_units(R"({"10": "m10.json", "2": {"0": 2301}, "3": null, "4": "/abs.json"})",
+                            "/etc/sim", units, error))
+        << error;
+    ASSERT_EQ(units.size(), 4u);
+    EXPECT_EQ(units[0].slave, 2u) << "ordered by unit id, not as text";
+    EXPECT_EQ(units[0].source, UnitSpec::Source::kInline);
+    EXPECT_NE(units[0].image.find("2301"), std::string::npos);
+    EXPECT_EQ(units[1].source, UnitSpec::Source::kLive);
+    EXPECT_EQ(units[2].image, "/abs.json");
+    EXPECT_EQ(units[3].slave, 10u);
+    EXPECT_EQ(units[3].image, "/etc/sim/m10.json") << "relative to the document";
+
+    for (const char* bad : {"[]", "{}", R"({"0": null})", R"({"248": null})", R"({"x": null})",
+                            R"({"1": 5})", R"({"1": null, "01": null})", "{"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(parse_units(bad, "", units, error));
         EXPECT_FALSE(error.empty());
     }
 }

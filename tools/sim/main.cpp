@@ -25,6 +25,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -182,17 +183,18 @@ void skip_to_silence(int fd, unsigned gap_us) {
     }
 }
 
-// Receives one RTU request for `slave` (or broadcast) from a line whose data
+// Receives one RTU request for a unit `serves` names (or broadcast) from a line whose data
 // is ready to read. Returns the frame length with its CRC checked, 0 when the
 // frame was for another unit, garbled, or cut off, and -1 on a line error.
 // It reads no further than the frame's end, so a request that follows at once
 // is left for the next call.
-int read_rtu_request(int fd, uint8_t* buf, size_t cap, unsigned baud, unsigned slave) {
+template <typename Serves>
+int read_rtu_request(int fd, uint8_t* buf, size_t cap, unsigned baud, const Serves& serves) {
     constexpr int kByteTimeoutMs = 100;  // a frame stalled this long is abandoned
     const unsigned gap_us = frame_gap_us(baud);
     size_t have = 0;
     for (;;) {
-        if (have >= 1 && buf[0] != slave && buf[0] != 0) {
+        if (have >= 1 && buf[0] != 0 && !serves(buf[0])) {
             skip_to_silence(fd, gap_us);  // another unit's request or reply
             return 0;
         }
@@ -232,15 +234,24 @@ int read_rtu_request(int fd, uint8_t* buf, size_t cap, unsigned baud, unsigned s
     return static_cast<int>(have);
 }
 
+// The meters a line serves: each unit id with its own register image and
+// its own request counter for the injected faults.
+struct Unit {
+    Unit(unsigned id, MeterModel m, const FaultPlan& plan)
+        : slave(id), model(std::move(m)), handler(model, plan) {}
+    unsigned slave;
+    MeterModel model;
+    RequestHandler handler;
+};
+
 class Server {
   public:
-    Server(modbus_t* ctx, bool rtu, const SimOptions& options, MeterModel& model)
+    Server(modbus_t* ctx, bool rtu, const SimOptions& options,
+           std::vector<std::unique_ptr<Unit>>& units)
         : ctx_(ctx),
           rtu_(rtu),
-          slave_(options.slave),
           baud_(options.baud),
-          handler_(model, options.faults),
-          model_(model),
+          units_(units),
           mapping_(modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterSpan, 0, 0)),
           start_(std::chrono::steady_clock::now()) {}
     ~Server() { modbus_mapping_free(mapping_); }
@@ -252,27 +263,34 @@ class Server {
         uint8_t query[MODBUS_MAX_ADU_LENGTH];
         int rc = 0;
         if (rtu_) {
-            rc = read_rtu_request(fd, query, sizeof query, baud_, slave_);
+            rc = read_rtu_request(fd, query, sizeof query, baud_,
+                                  [this](unsigned id) { return find(id) != nullptr; });
         } else {
             rc = modbus_receive(ctx_, query);
             if (rc < 0) return false;
         }
-        if (rc <= 0) return true;  // nothing for this meter, or a garbled frame
+        if (rc <= 0) return true;  // nothing for these meters, or a garbled frame
 
         const int header = modbus_get_header_length(ctx_);
         const int trailer = rtu_ ? 2 : 0;  // CRC
         if (rc < header + trailer) return true;
-        const unsigned unit = query[header - 1];
-        const bool broadcast = rtu_ && unit == 0;  // applied, never answered
-        if (!rtu_ && unit != slave_ && unit != 0 && unit != 0xFF) return true;
-
+        const unsigned id = query[header - 1];
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         const size_t pdu_len = static_cast<size_t>(rc - header - trailer);
-        const Answer answer = handler_.handle(query + header, pdu_len, seconds);
-        if (answer.kind == Answer::Kind::kSilent || broadcast) return true;
+        if (rtu_ && id == 0) {
+            // A broadcast is applied by every meter on the line and answered by none.
+            for (auto& unit : units_) unit->handler.handle(query + header, pdu_len, seconds);
+            return true;
+        }
+        // Over TCP, unit id 0 and 255 address the gateway's (first) meter.
+        Unit* unit = !rtu_ && (id == 0 || id == 0xFF) ? units_.front().get() : find(id);
+        if (unit == nullptr) return true;
 
-        const FaultPlan& plan = handler_.plan();
+        const Answer answer = unit->handler.handle(query + header, pdu_len, seconds);
+        if (answer.kind == Answer::Kind::kSilent) return true;
+
+        const FaultPlan& plan = unit->handler.plan();
         std::chrono::microseconds wait = std::chrono::milliseconds(plan.delay_ms);
         if (plan.pace) wait += paced_reply_delay(pdu_len + 3, answer.reply_pdu_bytes + 3, baud_);
         if (wait.count() > 0) sleep_for(wait);
@@ -281,7 +299,7 @@ class Server {
         if (answer.kind == Answer::Kind::kException) {
             modbus_reply_exception(ctx_, query, answer.exception);
         } else {
-            const std::vector<uint16_t>& regs = model_.registers();
+            const std::vector<uint16_t>& regs = unit->model.registers();
             std::copy(regs.begin(), regs.end(), mapping_->tab_registers);
             modbus_reply(ctx_, query, rc, mapping_);
         }
@@ -291,12 +309,16 @@ class Server {
     bool ready() const { return mapping_ != nullptr; }
 
   private:
+    Unit* find(unsigned id) const {
+        for (const auto& unit : units_)
+            if (unit->slave == id) return unit.get();
+        return nullptr;
+    }
+
     modbus_t* ctx_;
     bool rtu_;
-    unsigned slave_;
     unsigned baud_;
-    RequestHandler handler_;
-    MeterModel& model_;
+    std::vector<std::unique_ptr<Unit>>& units_;
     modbus_mapping_t* mapping_;
     std::chrono::steady_clock::time_point start_;
 };
@@ -340,20 +362,73 @@ void serve_tcp(Server& server, int listener) {
     for (int c : clients) close(c);
 }
 
-bool load_image(const std::string& path, MeterModel& model, std::string& error) {
+bool read_text(const std::string& path, std::string& text, std::string& error) {
     std::ifstream in(path);
     if (!in) {
-        error = "cannot read image " + path;
+        error = "cannot read " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return true;
+}
+
+bool image_model(const std::string& text, const std::string& where, MeterModel& model,
+                 std::string& error) {
     std::map<uint16_t, uint16_t> image;
-    if (!parse_register_image(text.str(), image, error)) {
-        error = "image " + path + ": " + error;
+    if (!parse_register_image(text, image, error)) {
+        error = where + ": " + error;
         return false;
     }
     model = MeterModel::fixed(image);
+    return true;
+}
+
+bool load_image(const std::string& path, MeterModel& model, std::string& error) {
+    std::string text;
+    if (!read_text(path, text, error)) {
+        error = "cannot read image " + path;
+        return false;
+    }
+    return image_model(text, "image " + path, model, error);
+}
+
+// The meters of the line, from --units or from --slave and --image.
+bool make_units(const SimOptions& options, std::vector<std::unique_ptr<Unit>>& units,
+                std::string& error) {
+    std::vector<UnitSpec> specs;
+    if (!options.units_path.empty()) {
+        std::string text;
+        if (!read_text(options.units_path, text, error)) return false;
+        const std::size_t slash = options.units_path.rfind('/');
+        const std::string dir =
+            slash == std::string::npos ? "" : options.units_path.substr(0, slash);
+        if (!parse_units(text, dir, specs, error)) {
+            error = "units " + options.units_path + ": " + error;
+            return false;
+        }
+    } else {
+        for (std::size_t i = 0; i < options.slaves.size(); ++i) {
+            UnitSpec spec;
+            spec.slave = options.slaves[i];
+            if (!options.image_paths.empty()) {
+                spec.source = UnitSpec::Source::kFile;
+                spec.image = options.image_paths[options.image_paths.size() == 1 ? 0 : i];
+            }
+            specs.push_back(spec);
+        }
+    }
+    for (const UnitSpec& spec : specs) {
+        MeterModel model = MeterModel::live();
+        const bool ok =
+            spec.source == UnitSpec::Source::kFile ? load_image(spec.image, model, error)
+            : spec.source == UnitSpec::Source::kInline
+                ? image_model(spec.image, "unit " + std::to_string(spec.slave), model, error)
+                : true;
+        if (!ok) return false;
+        units.push_back(std::make_unique<Unit>(spec.slave, std::move(model), options.faults));
+    }
     return true;
 }
 
@@ -374,10 +449,8 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
-    MeterModel model = MeterModel::live();
-    if (!options.image_path.empty() && !load_image(options.image_path, model, error)) {
-        return fail(error);
-    }
+    std::vector<std::unique_ptr<Unit>> units;
+    if (!make_units(options, units, error)) return fail(error);
     install_signals();
 
     if (options.transport == SimOptions::Transport::kTcp) {
@@ -387,7 +460,7 @@ int main(int argc, char** argv) {
         modbus_t* ctx = modbus_new_tcp("127.0.0.1", static_cast<int>(options.port));
         if (ctx == nullptr) return fail(std::string("modbus: ") + modbus_strerror(errno));
         {
-            Server server(ctx, false, options, model);
+            Server server(ctx, false, options, units);
             if (!server.ready()) return fail("out of memory");
             announce("tcp " + shown);
             serve_tcp(server, listener);
@@ -404,7 +477,7 @@ int main(int argc, char** argv) {
     modbus_t* ctx =
         modbus_new_rtu(device.c_str(), static_cast<int>(options.baud), options.parity, 8, 1);
     if (ctx == nullptr) return fail(std::string("modbus: ") + modbus_strerror(errno));
-    modbus_set_slave(ctx, static_cast<int>(options.slave));
+    modbus_set_slave(ctx, static_cast<int>(units.front()->slave));
     int fd = -1;
     if (pty_mode) {
         fd = pty.master;
@@ -418,7 +491,7 @@ int main(int argc, char** argv) {
         fd = modbus_get_socket(ctx);
     }
     {
-        Server server(ctx, true, options, model);
+        Server server(ctx, true, options, units);
         if (!server.ready()) return fail("out of memory");
         announce((pty_mode ? "pty " : "rtu ") + device);
         serve_line(server, fd);

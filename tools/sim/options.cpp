@@ -1,6 +1,12 @@
 #include "options.h"
 
+#include <json/reader.h>
+#include <json/writer.h>
+
 #include <algorithm>
+#include <memory>
+#include <set>
+#include <sstream>
 
 namespace vedsim {
 
@@ -11,10 +17,15 @@ const char kUsage[] =
     "                        a master opens\n"
     "  --tcp [HOST:]PORT     serve Modbus TCP (host 127.0.0.1 unless given; port 0 picks\n"
     "                        a free one); prints \"tcp HOST:PORT\"\n"
-    "  --slave ID            unit id, 1..247 (default 1)\n"
+    "  --slave ID[,ID...]    unit ids answered on the line, 1..247 (default 1); the\n"
+    "                        others stay silent\n"
     "  --baud N              line speed (default 9600)\n"
     "  --parity N|E|O        line parity (default N)\n"
-    "  --image FILE          serve a fixed register image: JSON object of register to value\n"
+    "  --image FILE          serve a fixed register image: JSON object of register to value;\n"
+    "                        once for every unit, or once per unit in --slave order\n"
+    "  --units FILE          unit ids with their images: {\"1\": \"m1.json\", \"2\": {\"0\": "
+    "2301},\n"
+    "                        \"3\": null} (null: live values); instead of --slave/--image\n"
     "  --drop-every N        give no reply to every Nth request\n"
     "  --delay-ms MS         delay every reply by MS milliseconds\n"
     "  --exception-at REG[:CODE]  answer requests touching REG with exception CODE\n"
@@ -85,7 +96,25 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
             }
             o.port = static_cast<unsigned>(n);
         } else if (opt == "--slave") {
-            if (!number(1, 247, o.slave)) return false;
+            std::string text;
+            if (!value(text)) return false;
+            std::stringstream items(text);
+            std::vector<unsigned> slaves;
+            std::set<unsigned> seen;
+            unsigned long n = 0;
+            for (std::string item; std::getline(items, item, ',');) {
+                if (!parse_uint(item, 247, n) || n < 1 || !seen.insert(n).second) {
+                    slaves.clear();
+                    break;
+                }
+                slaves.push_back(static_cast<unsigned>(n));
+            }
+            if (slaves.empty() || text.back() == ',') {
+                error = "--slave: expected distinct unit ids 1..247 separated by commas, got \"" +
+                        text + "\"";
+                return false;
+            }
+            o.slaves = slaves;
         } else if (opt == "--baud") {
             if (!number(50, 4000000, o.baud)) return false;
         } else if (opt == "--parity") {
@@ -97,7 +126,11 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
             }
             o.parity = text[0];
         } else if (opt == "--image") {
-            if (!value(o.image_path)) return false;
+            std::string path;
+            if (!value(path)) return false;
+            o.image_paths.push_back(path);
+        } else if (opt == "--units") {
+            if (!value(o.units_path)) return false;
         } else if (opt == "--drop-every") {
             if (!number(1, 1000000, o.faults.drop_every)) return false;
         } else if (opt == "--delay-ms") {
@@ -129,6 +162,66 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
                                 : "--rtu, --pty and --tcp exclude each other";
         return false;
     }
+    if (o.image_paths.size() > 1 && o.image_paths.size() != o.slaves.size()) {
+        error = "give --image once, or once for each unit of --slave";
+        return false;
+    }
+    const bool slaveGiven = std::find(args.begin(), args.end(), "--slave") != args.end();
+    if (!o.units_path.empty() && (slaveGiven || !o.image_paths.empty())) {
+        error = "--units excludes --slave and --image";
+        return false;
+    }
+    return true;
+}
+
+bool parse_units(const std::string& text, const std::string& base_dir, std::vector<UnitSpec>& units,
+                 std::string& error) {
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string parse_error;
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &parse_error)) {
+        error = "not valid JSON: " + parse_error.substr(0, parse_error.find('\n'));
+        return false;
+    }
+    if (!root.isObject() || root.empty()) {
+        error = "expected a JSON object of unit id to image";
+        return false;
+    }
+    std::vector<UnitSpec> parsed;
+    for (const std::string& key : root.getMemberNames()) {
+        unsigned long n = 0;
+        if (!parse_uint(key, 247, n) || n < 1) {
+            error = "unit \"" + key + "\" is not a unit id 1..247";
+            return false;
+        }
+        UnitSpec unit;
+        unit.slave = static_cast<unsigned>(n);
+        const Json::Value& v = root[key];
+        if (v.isString() && !v.asString().empty()) {
+            unit.source = UnitSpec::Source::kFile;
+            const std::string path = v.asString();
+            unit.image = path[0] == '/' || base_dir.empty() ? path : base_dir + "/" + path;
+        } else if (v.isObject()) {
+            unit.source = UnitSpec::Source::kInline;
+            unit.image = Json::writeString(Json::StreamWriterBuilder(), v);
+        } else if (!v.isNull()) {
+            error = "unit " + key + ": expected an image object, an image file name or null";
+            return false;
+        }
+        parsed.push_back(std::move(unit));
+    }
+    // Keys of a JSON object are ordered as text: "10" before "2".
+    std::sort(parsed.begin(), parsed.end(),
+              [](const UnitSpec& a, const UnitSpec& b) { return a.slave < b.slave; });
+    for (std::size_t i = 1; i < parsed.size(); ++i) {
+        if (parsed[i].slave == parsed[i - 1].slave) {
+            error = "unit " + std::to_string(parsed[i].slave) + " is given twice";
+            return false;
+        }
+    }
+    units = std::move(parsed);
     return true;
 }
 

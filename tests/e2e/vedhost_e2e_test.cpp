@@ -2,6 +2,7 @@
 // pseudo-terminals and loopback TCP.
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <json/writer.h>
 
 #include <map>
 #include <memory>
@@ -84,9 +85,27 @@ Json::Value parse(const std::string& text) {
     return value;
 }
 
+std::string compact(const Json::Value& value) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, value).substr(0, 200);
+}
+
 std::vector<Json::Value> jsonLines(const std::string& path) {
     std::vector<Json::Value> out;
     for (const auto& line : readLines(path)) out.push_back(parse(line));
+    return out;
+}
+
+// The reports of a --report file: each line names its meter and carries the
+// plug-in's report under "report".
+std::vector<Json::Value> reportLines(const std::string& path, unsigned dataId = 0) {
+    std::vector<Json::Value> out;
+    for (const auto& line : jsonLines(path)) {
+        EXPECT_TRUE(line["data_id"].isUInt() && line["slave"].isInt() && line["line"].isString())
+            << compact(line);
+        if (dataId == 0 || line["data_id"].asUInt() == dataId) out.push_back(line["report"]);
+    }
     return out;
 }
 
@@ -189,9 +208,13 @@ TEST_P(LinkE2E, ReportAfterOneRoundCarriesTheImage) {
     args.insert(args.end(), {"--rounds", "1", "--report", dir_ / "report.jsonl", "--show"});
     const Finished run = runHost(args);
     ASSERT_EQ(run.code, 0) << run.err;
-    const auto reports = jsonLines(dir_ / "report.jsonl");
+    const auto reports = reportLines(dir_ / "report.jsonl");
     ASSERT_EQ(reports.size(), 1u);
     expectImageValues(reports[0]);
+    // The line names its meter before the plug-in's report text.
+    const std::string head =
+        "{\"data_id\":1,\"line\":\"" + link + " " + where + "\",\"slave\":1,\"report\":{";
+    EXPECT_EQ(readText(dir_ / "report.jsonl").rfind(head, 0), 0u);
     // The plug-in's own lines reach stdout unchanged, beside the table.
     EXPECT_NE(run.out.find("rvSize is 0\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("voltage           2301       2302       2299"), std::string::npos)
@@ -209,6 +232,7 @@ struct WriteCase {
     const char* key;  // report key that shows the write in the next round
     Json::Value before;
     Json::Value after;
+    int exitCode;  // a refused write is a failure of the run
 };
 
 void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
@@ -224,11 +248,11 @@ TEST_P(WriteE2E, OutcomeIsPrintedAndTheNextRoundShowsIt) {
     args.insert(args.end(), {"--rounds", "2", "--interval", "1.1", "--write", c.write, "--report",
                              dir_ / "report.jsonl"});
     const Finished run = runHost(args);
-    ASSERT_EQ(run.code, 0) << run.err;
+    ASSERT_EQ(run.code, c.exitCode) << run.err;
     EXPECT_NE(run.err.find(std::string("write ") + c.write + " " + c.outcome + "\n"),
               std::string::npos)
         << run.err;
-    const auto reports = jsonLines(dir_ / "report.jsonl");
+    const auto reports = reportLines(dir_ / "report.jsonl");
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0][c.key], c.before);
     EXPECT_EQ(reports[1][c.key], c.after);
@@ -237,11 +261,11 @@ TEST_P(WriteE2E, OutcomeIsPrintedAndTheNextRoundShowsIt) {
 INSTANTIATE_TEST_SUITE_P(
     Writes, WriteE2E,
     ::testing::Values(
-        WriteCase{"Single", "6008=2", "acknowledged", "接线方式", "3P4W", "3P3W"},
-        WriteCase{"Multiple", "6011=1,1,1", "acknowledged", "C相电流方向设置", "正向", "反向"},
+        WriteCase{"Single", "6008=2", "acknowledged", "接线方式", "3P4W", "3P3W", 0},
+        WriteCase{"Multiple", "6011=1,1,1", "acknowledged", "C相电流方向设置", "正向", "反向", 0},
         // Register 100 is read-only: the meter answers exception 02.
-        WriteCase{"RefusedByException", "100=5", "refused", "SOE指针总数", 7.0, 7.0},
-        WriteCase{"RefusedSeveral", "6017=0,0", "refused", "遥控预置", "使能", "使能"}),
+        WriteCase{"RefusedByException", "100=5", "refused", "SOE指针总数", 7.0, 7.0, 1},
+        WriteCase{"RefusedSeveral", "6017=0,0", "refused", "遥控预置", "使能", "使能", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- A meter that falls silent ----------------------------------------------------
@@ -269,6 +293,13 @@ TEST_F(HostE2E, SilentMeterGivesErrorsAndRoundsResumeWhenItAnswers) {
     EXPECT_TRUE(eventually([&] { return reports() >= whileSilent + 2; }));
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(5000ms), 0) << readText(dir_ / "host.err");
+
+    // vedhost says it once each way, not once per round.
+    const std::string err = readText(dir_ / "host.err");
+    const std::string meter = "vedhost: data id 1 (slave 1 on " + where + "): ";
+    EXPECT_EQ(countOf(err, meter + "no reply since "), 1u) << err;
+    EXPECT_EQ(countOf(err, ": time-out\n"), 1u) << err;
+    EXPECT_EQ(countOf(err, meter + "answering again after "), 1u) << err;
 }
 
 // --- Restart from the history --------------------------------------------------------
@@ -294,7 +325,7 @@ TEST_F(HostE2E, RestartOffersTheNewestRecordBeforeTheFirstPoll) {
     ASSERT_EQ(second.code, 0) << second.err;
     EXPECT_NE(second.err.find("cached record of"), std::string::npos) << second.err;
 
-    const auto reports = jsonLines(dir_ / "report.jsonl");
+    const auto reports = reportLines(dir_ / "report.jsonl");
     ASSERT_EQ(reports.size(), 3u);
     EXPECT_EQ(reports.front()["A相电压"].asDouble(), 2301.0);
     EXPECT_EQ(reports.back()["A相电压"].asDouble(), 2400.0);
@@ -332,9 +363,15 @@ TEST_F(HostE2E, DeadSecondMeterOnTheLineDoesNotStopTheFirst) {
         runHost({"--config", config, "--rounds", "3", "--interval", "0.1", "--events",
                  dir_ / "events.jsonl", "--report", dir_ / "report.jsonl"});
     const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(readLines(dir_ / "report.jsonl").size(), 3u);
-    EXPECT_GE(countOf(run.out, "SPModbus get error\n"), 3u);
+    // A meter that completed no round makes the run a failure, but ends it.
+    ASSERT_EQ(run.code, 1) << run.err;
+    EXPECT_EQ(reportLines(dir_ / "report.jsonl", 1).size(), 3u);
+    EXPECT_EQ(countOf(run.out, "SPModbus get error\n"), 3u);
+    const std::string meter = "vedhost: data id 2 (slave 2 on " + where + "): ";
+    EXPECT_EQ(countOf(run.err, meter + "no reply since "), 1u) << run.err;
+    EXPECT_NE(run.err.find(meter + "given up after 3 rounds without reply, 0 of 3 rounds"),
+              std::string::npos)
+        << run.err;
     // One time-out per round for the dead meter, not a stall.
     EXPECT_LT(took, 5s);
     for (const auto& e : jsonLines(dir_ / "events.jsonl")) {
@@ -378,6 +415,68 @@ TEST_F(HostE2E, SeparateLinesRunInParallelAndThePluginsLinesStayWhole) {
     EXPECT_GE(rounds, 8u);
 }
 
+TEST_F(HostE2E, ThreeMetersOnOneLineEachWithItsOwnImage) {
+    // One simulator answers units 1, 2 and 3 on one pseudo-terminal, each with
+    // its own phase A voltage; unit 4 is not on the line.
+    std::vector<std::string> args = {"--pty", "--slave", "1,2,3"};
+    for (int unit = 1; unit <= 3; ++unit) {
+        auto image = kImage;
+        image[0] = 2300 + unit;
+        args.insert(args.end(), {"--image", dir_.write("unit" + std::to_string(unit) + ".json",
+                                                       imageJson(image))});
+    }
+    const std::string where = startSim(args);
+    std::string meters;
+    for (int unit = 1; unit <= 3; ++unit)
+        meters += "{\"slave\": " + std::to_string(unit) +
+                  ", \"data_id\": " + std::to_string(10 + unit) + "},";
+    const std::string config =
+        dir_.write("config.json", "{\"lines\": [{\"rtu\": \"" + where +
+                                      "\", \"timeout_ms\": 300, \"meters\": [" + meters +
+                                      "{\"slave\": 4, \"data_id\": 14}]}]}");
+    const Finished run = runHost({"--config", config, "--rounds", "2", "--interval", "0.1",
+                                  "--report", dir_ / "report.jsonl"});
+    EXPECT_EQ(run.code, 1) << "unit 4 never answered: " << run.err;
+    for (unsigned unit = 1; unit <= 3; ++unit) {
+        SCOPED_TRACE("unit " + std::to_string(unit));
+        const auto reports = reportLines(dir_ / "report.jsonl", 10 + unit);
+        ASSERT_EQ(reports.size(), 2u);
+        for (const auto& report : reports) {
+            EXPECT_EQ(report["A相电压"].asDouble(), 2300.0 + unit);
+            EXPECT_EQ(report["C相电压"].asDouble(), 2299.0);
+        }
+    }
+    EXPECT_EQ(reportLines(dir_ / "report.jsonl", 14).size(), 0u);
+    EXPECT_EQ(countOf(run.err, "data id 14 (slave 4 on " + where + "): no reply since"), 1u)
+        << run.err;
+}
+
+TEST_F(HostE2E, MeterThatNeverAnswersEndsRoundsWithExit1) {
+    // The line has a meter, but not unit 1: every request times out.
+    const std::string where = startImageSim("rtu", kImage, {"--slave", "9"});
+    auto args = lineArgs("rtu", where);
+    args.insert(args.end(), {"--rounds", "2", "--interval", "0.1"});
+    const Finished run = runHost(args);
+    EXPECT_EQ(run.code, 1) << run.err;
+    EXPECT_EQ(countOf(run.out, "SPModbus get error\n"), 2u) << run.out;
+    EXPECT_EQ(countOf(run.err, "no reply since"), 1u) << run.err;
+}
+
+TEST_F(HostE2E, PluginLogTakesThePluginsLinesAndLeavesTheTable) {
+    const std::string where = startImageSim("tcp", kImage);
+    auto args = lineArgs("tcp", where);
+    args.insert(args.end(), {"--rounds", "2", "--interval", "0.1", "--show", "--events", "-",
+                             "--plugin-log", dir_ / "plugin.log"});
+    const Finished run = runHost(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::string log = readText(dir_ / "plugin.log");
+    EXPECT_EQ(countOf(log, "rvSize is 0\n"), 2u) << log;
+    EXPECT_NE(log.find("data_id:1 model:ved96 b ini not found\n"), std::string::npos) << log;
+    EXPECT_EQ(run.out.find("rvSize"), std::string::npos) << run.out;
+    EXPECT_EQ(countOf(run.out, "voltage           2301       2302       2299"), 2u) << run.out;
+    EXPECT_GE(countOf(run.out, "\"event\":\"SaveDeviceHistory\""), 2u);
+}
+
 // --- Settings the plug-in refuses ---------------------------------------------------
 
 TEST_F(HostE2E, MeterWhoseSettingsThrowIsReportedAndTheOthersRun) {
@@ -406,7 +505,7 @@ TEST_F(HostE2E, MbpollReadsEachBlockAsThePluginReportedIt) {
     auto args = lineArgs("tcp", where);
     args.insert(args.end(), {"--rounds", "1", "--report", dir_ / "report.jsonl"});
     ASSERT_EQ(runHost(args).code, 0);
-    const auto reports = jsonLines(dir_ / "report.jsonl");
+    const auto reports = reportLines(dir_ / "report.jsonl");
     ASSERT_EQ(reports.size(), 1u);
     const Json::Value& report = reports[0];
 

@@ -69,20 +69,23 @@ TEST(EventLines, ControlInputAsHex) {
     EXPECT_EQ(hexBytes(nullptr, 4), "");
 }
 
-TEST(RoundsReached, EveryAnsweringMeterReachesTheTarget) {
+TEST(RoundsStanding, DoneAfterNCompletedFailedAfterNSilentInARow) {
     const struct {
-        std::vector<long> completed;
-        bool reached;
+        long completed, silentInARow;
+        Standing standing;
     } rows[] = {
-        {{}, false},       {{0}, false},  // a meter that never answered does not count as done
-        {{2}, false},      {{3}, true},
-        {{4}, true},       {{3, 0}, true},  // the dead meter does not keep the host running
-        {{3, 2}, false},                    // one that answered before must catch up
-        {{3, 5, 0}, true},
+        {0, 0, Standing::Running}, {0, 2, Standing::Running},
+        {0, 3, Standing::Failed},  // never answered: given up after 3 attempts
+        {2, 0, Standing::Running}, {3, 0, Standing::Done},
+        {4, 0, Standing::Done},    {1, 2, Standing::Running},  // may still recover
+        {2, 1, Standing::Running},                             // recovered: runs on
+        {1, 3, Standing::Failed},                              // fell silent for good
+        {3, 3, Standing::Done},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(row.completed));
-        EXPECT_EQ(roundsReached(row.completed, 3), row.reached);
+        SCOPED_TRACE(std::to_string(row.completed) + " completed, " +
+                     std::to_string(row.silentInARow) + " silent");
+        EXPECT_EQ(standing(row.completed, row.silentInARow, 3), row.standing);
     }
 }
 

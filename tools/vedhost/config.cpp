@@ -31,15 +31,20 @@ const char kUsage[] =
     "  --config FILE        JSON document listing lines and endpoints with their meters\n"
     "everything:\n"
     "  --interval SECONDS   start a polling round this often (default 1)\n"
-    "  --rounds N           stop after N completed rounds (default: until SIGINT/SIGTERM)\n"
+    "  --rounds N           stop after N completed rounds per meter; a meter whose last N\n"
+    "                       rounds completed nothing is given up (default: until\n"
+    "                       SIGINT/SIGTERM)\n"
     "  --timeout-ms MS      response time-out per request (default 1000)\n"
     "  --plugin PATH        the plug-in to load (default: the built ved96.so)\n"
     "  --report FILE|-      the meter's JSON report after each round, one per line\n"
     "  --show               a table of the report after each round, on stdout\n"
     "  --events FILE|-      every host service call and Modbus exchange, JSON lines\n"
     "  --history FILE       SQLite history and cache; newest record reloaded at start\n"
+    "  --plugin-log FILE    the plug-in's console lines go to FILE instead of stdout\n"
     "  --write REG=V[,V...] write registers after the first round and report the outcome\n"
-    "  --help               show this text\n";
+    "  --help               show this text\n"
+    "exit status: 0 all well; 1 a meter completed no round (or gave up under --rounds),\n"
+    "or a --write was refused or got no reply; 2 bad configuration\n";
 
 namespace {
 
@@ -385,6 +390,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
             if (!value(c.eventsPath)) return false;
         } else if (opt == "--history") {
             if (!value(c.historyPath)) return false;
+        } else if (opt == "--plugin-log") {
+            if (!value(c.pluginLogPath)) return false;
         } else if (opt == "--write") {
             WriteRequest write;
             if (!value(text) || !parseWrite(text, write, error)) return false;

@@ -55,6 +55,7 @@ struct HostConfig {
     bool show = false;
     std::string eventsPath;  // "-" for stdout
     std::string historyPath;
+    std::string pluginLogPath;  // the plug-in's console lines go here, not stdout
     std::optional<WriteRequest> write;
     bool help = false;
 };

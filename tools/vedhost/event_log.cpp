@@ -1,7 +1,11 @@
 #include "event_log.h"
 
+#include <fcntl.h>
 #include <json/writer.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -54,6 +58,43 @@ std::mutex& stdoutMutex() {
     return mutex;
 }
 
+namespace {
+// The original standard output once the plug-in's console went to a file.
+std::FILE* g_ownStdout = nullptr;
+}  // namespace
+
+void writeStdout(const std::string& text) {
+    std::lock_guard<std::mutex> lock(stdoutMutex());
+    if (g_ownStdout != nullptr) {
+        std::fputs(text.c_str(), g_ownStdout);
+        std::fflush(g_ownStdout);
+    } else {
+        std::cout << text << std::flush;
+    }
+}
+
+bool sendPluginConsoleTo(const std::string& path, std::string& error) {
+    const int log = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (log < 0) {
+        error = "--plugin-log: cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(stdoutMutex());
+    std::cout.flush();
+    std::fflush(stdout);
+    const int saved = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+    std::FILE* own = saved < 0 ? nullptr : ::fdopen(saved, "w");
+    if (own == nullptr || ::dup2(log, 1) < 0) {
+        error = std::string("--plugin-log: ") + std::strerror(errno);
+        if (own != nullptr) std::fclose(own);
+        ::close(log);
+        return false;
+    }
+    ::close(log);
+    g_ownStdout = own;
+    return true;
+}
+
 LineSink::~LineSink() {
     if (ownsFile_ && out_ != nullptr) std::fclose(out_);
 }
@@ -76,9 +117,7 @@ bool LineSink::open(const std::string& path, std::string& error) {
 void LineSink::writeLine(const std::string& line) {
     if (out_ == nullptr) return;
     if (out_ == stdout) {
-        // Through std::cout, which the plug-in's lines share, so both keep order.
-        std::lock_guard<std::mutex> lock(stdoutMutex());
-        std::cout << line << '\n' << std::flush;
+        writeStdout(line + '\n');
         return;
     }
     std::lock_guard<std::mutex> lock(mutex_);

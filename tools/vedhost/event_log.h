@@ -53,4 +53,14 @@ class LineSink {
 // each other; the plug-in's own console lines are not under this lock.
 std::mutex& stdoutMutex();
 
+// Writes vedhost's own stdout output (tables, reports and events on "-"),
+// flushed, under stdoutMutex(). It shares std::cout with the plug-in's lines,
+// so both keep their order, unless the plug-in's console goes to a file.
+void writeStdout(const std::string& text);
+
+// From now on the plug-in's console lines (whatever it writes to standard
+// output) go to `path`, appended, while writeStdout() keeps the original
+// standard output. False with a reason when the file cannot be opened.
+bool sendPluginConsoleTo(const std::string& path, std::string& error);
+
 }  // namespace vedhost

@@ -3,9 +3,11 @@
 // TCP through libmodbus, handing the plug-in what the host framework would.
 //
 // The plug-in's console lines reach stdout as it prints them; vedhost's own
-// messages go to stderr, prefixed "vedhost: ". Exit status: 0 after a clean
-// stop (--rounds reached, SIGINT or SIGTERM), 1 when no meter can be polled,
-// 2 for a bad configuration.
+// messages go to stderr, prefixed "vedhost: ". Exit status: 0 when every
+// polled meter completed its rounds (a round at least, when stopped by SIGINT
+// or SIGTERM) and a --write was acknowledged; 1 when a meter completed none or
+// gave up under --rounds, or a --write was refused or got no reply, or no
+// meter can be polled; 2 for a bad configuration.
 #include <signal.h>
 
 #include <cstdio>
@@ -63,6 +65,7 @@ void createMeters(const LineConfig& config, Plugin& plugin, ModbusLine& link,
     for (const MeterConfig& mc : config.meters) {
         auto meter = std::make_unique<Meter>();
         meter->config = mc;
+        meter->line = &config;
         meter->device.reset(plugin.provider->create());
         meter->modbus = dynamic_cast<SPModbus*>(meter->device.get());
         if (meter->modbus == nullptr) {
@@ -116,6 +119,8 @@ void loadCache(std::vector<Line>& lines, HistoryStore& history, Scheduler& sched
 int runHost(const HostConfig& config) {
     LineSink events, report;
     std::string error;
+    if (!config.pluginLogPath.empty() && !sendPluginConsoleTo(config.pluginLogPath, error))
+        return configError(error);
     if (!config.eventsPath.empty() && !events.open(config.eventsPath, error))
         return configError(error);
     if (!config.reportPath.empty() && !report.open(config.reportPath, error))
@@ -174,6 +179,7 @@ int runHost(const HostConfig& config) {
                 }
             }
             scheduler.join();
+            if (!scheduler.allWell()) result = kExitRuntime;
         }
     }
     // Devices go before the services and lines they use.

@@ -152,6 +152,7 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
         r["words"] = wordsJson(reply.words);
         services_.log(r);
     } else {
+        lastFailure_ = {reply.error, std::chrono::system_clock::now()};
         Json::Value r = makeEvent("ModbusError", device.DataId());
         r["function"] = static_cast<int>(request.function);
         r["address"] = request.address;

@@ -36,6 +36,15 @@ class ModbusLine : public host::Transport {
 
     const LineConfig& config() const { return config_; }
 
+    // The reason and time of the latest exchange that failed on this line.
+    // Meters on a line are polled in turn on its thread, so right after a
+    // meter's round this is that meter's failure.
+    struct Failure {
+        std::string reason;
+        std::chrono::system_clock::time_point when;
+    };
+    const Failure& lastFailure() const { return lastFailure_; }
+
   private:
     void close();
     void keepFrameGap();
@@ -47,6 +56,7 @@ class ModbusLine : public host::Transport {
     bool connected_ = false;
     std::chrono::microseconds frameGap_;
     std::chrono::steady_clock::time_point lastFrameEnd_{};
+    Failure lastFailure_;
 };
 
 }  // namespace vedhost

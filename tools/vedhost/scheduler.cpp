@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 
 #include "plugin_turn.h"
@@ -20,15 +21,35 @@ constexpr int kReadWriteOutcome = 900;
 
 }  // namespace
 
-bool roundsReached(const std::vector<long>& completed, long target) {
-    bool any = false;
-    for (long n : completed) {
-        if (n == 0) continue;
-        any = true;
-        if (n < target) return false;
-    }
-    return any;
+Standing standing(long completed, long silentInARow, long target) {
+    if (completed >= target) return Standing::Done;
+    if (silentInARow >= target) return Standing::Failed;
+    return Standing::Running;
 }
+
+std::string meterName(const Meter& meter) {
+    std::string where;
+    if (meter.line != nullptr)
+        where = meter.line->kind == LineConfig::Kind::Rtu
+                    ? meter.line->device
+                    : meter.line->host + ":" + std::to_string(meter.line->port);
+    return "data id " + std::to_string(meter.config.dataId) + " (slave " +
+           std::to_string(meter.config.slave) + " on " + where + ")";
+}
+
+namespace {
+
+// Local time of day as 14:03:07.
+std::string clockTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
 
 std::string writeOutcome(int result) {
     switch (result) {
@@ -73,14 +94,21 @@ void Scheduler::afterRound(Meter& meter) {
         std::cerr << "vedhost: data id " << meter.config.dataId << ": no report" << std::endl;
         return;
     }
-    if (wantReport) report_->writeLine(*text);
+    // Each report line names its meter; the plug-in's text is carried as it is.
+    if (wantReport) {
+        Json::Value head(Json::objectValue);
+        head["data_id"] = meter.config.dataId;
+        head["line"] = meter.line != nullptr ? meter.line->name() : "";
+        head["slave"] = meter.config.slave;
+        std::string line = compactJson(head);
+        line.pop_back();
+        report_->writeLine(line + ",\"report\":" + *text + "}");
+    }
     if (config_.show) {
         Json::Value report;
         std::string error;
         parseJson(*text, report, error);
-        const std::string table = reportTable(report, meter.config.dataId);
-        std::lock_guard<std::mutex> lock(stdoutMutex());
-        std::cout << table << std::flush;
+        writeStdout(reportTable(report, meter.config.dataId));
     }
 }
 
@@ -100,35 +128,70 @@ void Scheduler::write(Meter& meter) {
     meter.device->DeviceIoControl(kReadWriteOutcome, nullptr, 0, out, sizeof out, outLen);
     std::int32_t result = -1;
     if (outLen >= 4) std::memcpy(&result, out, sizeof result);
+    meter.writeFailed = result != 1;
     std::cerr << "vedhost: data id " << meter.config.dataId << ": write " << w.text << " "
               << writeOutcome(result) << std::endl;
 }
 
-void Scheduler::pollOnce(Meter& meter) {
+void Scheduler::pollOnce(Line& line, Meter& meter) {
     PluginTurn turn;
     const long before = services_.roundsCompleted(*meter.device);
     meter.modbus->RefreshStatus();
     host::pump(*meter.modbus);
-    if (services_.roundsCompleted(*meter.device) <= before) return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    // The counts belong to this line's thread; others read them after join().
+    const bool completed = services_.roundsCompleted(*meter.device) > before;
+    if (completed) {
         ++meter.polledRounds;
+    } else {
+        ++meter.silentRounds;
     }
-    afterRound(meter);
-    if (config_.write && !meter.writeDone) {
-        meter.writeDone = true;
-        write(meter);
+    // One line when a meter stops answering and one when it answers again,
+    // however many rounds lie between (the plug-in prints its own line for
+    // every failed exchange).
+    if (!completed) {
+        if (!meter.silent) {
+            meter.silent = true;
+            const ModbusLine::Failure& failure = line.link->lastFailure();
+            std::cerr << "vedhost: " << meterName(meter) << ": no reply since "
+                      << clockTime(failure.reason.empty() ? std::chrono::system_clock::now()
+                                                          : failure.when)
+                      << ": " << (failure.reason.empty() ? "round not completed" : failure.reason)
+                      << std::endl;
+        }
+    } else {
+        if (meter.silent) {
+            std::cerr << "vedhost: " << meterName(meter) << ": answering again after "
+                      << meter.silentRounds << (meter.silentRounds == 1 ? " round" : " rounds")
+                      << " without reply" << std::endl;
+            meter.silent = false;
+        }
+        meter.silentRounds = 0;
+        afterRound(meter);
+        if (config_.write && !meter.writeDone) {
+            meter.writeDone = true;
+            write(meter);
+        }
+    }
+    if (config_.rounds) {
+        const Standing now = standing(meter.polledRounds, meter.silentRounds, *config_.rounds);
+        if (now == Standing::Failed)
+            std::cerr << "vedhost: " << meterName(meter) << ": given up after "
+                      << meter.silentRounds << " rounds without reply, " << meter.polledRounds
+                      << " of " << *config_.rounds << " rounds completed" << std::endl;
+        meter.done = now != Standing::Running;
     }
 }
 
-bool Scheduler::done() {
-    if (!config_.rounds) return false;
-    std::vector<long> counts;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const Line& line : *lines_)
-        for (const auto& meter : line.meters)
-            if (meter->active) counts.push_back(meter->polledRounds);
-    return roundsReached(counts, *config_.rounds);
+bool Scheduler::allWell() const {
+    if (lines_ == nullptr) return false;
+    for (const Line& line : *lines_) {
+        for (const auto& meter : line.meters) {
+            if (!meter->active) continue;
+            if (meter->writeFailed || meter->polledRounds == 0) return false;
+            if (config_.rounds && meter->polledRounds < *config_.rounds) return false;
+        }
+    }
+    return true;
 }
 
 void Scheduler::runLine(Line& line) {
@@ -136,14 +199,15 @@ void Scheduler::runLine(Line& line) {
         std::chrono::duration<double>(config_.intervalSeconds));
     auto next = std::chrono::steady_clock::now();
     while (!stop_) {
+        bool left = false;
         for (auto& meter : line.meters) {
             if (stop_) break;
-            if (meter->active) pollOnce(*meter);
+            if (!meter->active || meter->done) continue;
+            pollOnce(line, *meter);
+            left = left || !meter->done;
         }
-        if (done()) {
-            requestStop();
-            break;
-        }
+        // Under --rounds a line ends when its meters are done.
+        if (!left) break;
         next += interval;
         const auto now = std::chrono::steady_clock::now();
         if (next < now) next = now;

@@ -22,22 +22,32 @@ namespace vedhost {
 
 struct Meter {
     MeterConfig config;
+    const LineConfig* line = nullptr;  // the line or endpoint it is reached through
     std::unique_ptr<SMDVDevice> device;
     SPModbus* modbus = nullptr;  // the same object as device
     bool active = true;          // false once its settings were refused
     bool writeDone = false;
-    long polledRounds = 0;  // rounds completed from the meter's replies
+    bool writeFailed = false;  // the --write was refused or got no reply
+    long polledRounds = 0;     // rounds completed from the meter's replies
+    long silentRounds = 0;     // rounds in a row that completed nothing
+    bool silent = false;       // "no reply since" printed, "answering again" not yet
+    bool done = false;         // --rounds: nothing left to poll
 };
+
+// "data id 2 (slave 2 on /dev/ttyS1)", the meter as vedhost's messages name it.
+std::string meterName(const Meter& meter);
 
 struct Line {
     std::unique_ptr<ModbusLine> link;
     std::vector<std::unique_ptr<Meter>> meters;
 };
 
-// True when --rounds N is reached: at least one meter completed a round, and
-// every meter that completed any has completed N. Meters that never answered
-// do not keep the host running.
-bool roundsReached(const std::vector<long>& completed, long target);
+// Where a meter stands under --rounds N. It is done once it has completed N
+// rounds. It has failed once its last N rounds completed nothing: a meter that
+// never answers, or one that fell silent for good; a meter that misses a few
+// rounds and answers again is not cut short.
+enum class Standing { Running, Done, Failed };
+Standing standing(long completed, long silentInARow, long target);
 
 // The text printed for a write outcome read back from the device.
 std::string writeOutcome(int result);
@@ -56,12 +66,14 @@ class Scheduler {
     // True when every line thread has ended.
     bool finished() const { return running_ == 0; }
     void join();
+    // After join(): true when every polled meter completed a round (under
+    // --rounds: all its rounds) and no --write failed.
+    bool allWell() const;
 
   private:
     void runLine(Line& line);
-    void pollOnce(Meter& meter);
+    void pollOnce(Line& line, Meter& meter);
     void write(Meter& meter);
-    bool done();
     std::optional<std::string> fetchReport(SMDVDevice& device);
 
     const HostConfig& config_;

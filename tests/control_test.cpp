@@ -160,6 +160,12 @@ TEST_F(Control, JsonCommandsArePassedOnOnlyWhenTheyParse) {
         {"320 lone brace, threshold scheme", 320, 5, "{", -1, -1, false},
         {"320 parses, threshold scheme", 320, 5, good, -1, 7, true},
         {"320 negative length", 320, 1, good, -5, -1, false},
+        // Deeper than the reader goes: a failed parse, not an exception.
+        {"310 nested 1001 deep", 310, 1, std::string(1001, '['), -1, -1, false},
+        {"310 nested 100000 deep", 310, 1, std::string(100000, '{'), -1, -1, false},
+        {"320 nested 1001 deep, threshold scheme", 320, 5,
+         std::string(1001, '[') + std::string(1001, ']'), -1, -1, false},
+        {"320 nested 1001 deep, file scheme", 320, 1, std::string(1001, '['), -1, 7, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

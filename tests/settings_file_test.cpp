@@ -247,4 +247,37 @@ TEST_F(FileScheme, IniWithoutAlarmFailsAfterStoringTheAiEntries) {
     EXPECT_TRUE(host.services.calls.empty());
 }
 
+// A section header that is there counts, empty or not; a missing one still
+// fails.
+TEST_F(FileScheme, EmptyIniSectionsArePresent) {
+    const struct {
+        const char* text;
+        const char* console;
+        AiSignalMap ai;
+    } cases[] = {
+        {"[AI]\n[ALARM]\n", "parse ini/yaml filename:./ini/7.ini\nAI 7\n", {}},
+        {"[ AI ]\n; none yet\n\n[ALARM]", "parse ini/yaml filename:./ini/7.ini\nAI 7\n", {}},
+        {"[AI]\nUa=U1,a\n[ALARM]\n",
+         "parse ini/yaml filename:./ini/7.ini\nAI 7\nfirst:Ua second:U1 name:a\n",
+         {{"Ua", {"U1", "a"}}}},
+        {"[ALARM]\nA相过压告警=A1\n[AI]\n",
+         "parse ini/yaml filename:./ini/7.ini\nalarmSignalIdMap_ A相过压告警 : A1\nAI 7\n",
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        meter.aiSignalMap_.clear();
+        host.services.calls.clear();
+        Write("ini/7.ini", c.text);
+        EXPECT_EQ(Load(), c.console);
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(meter.aiSignalMap_, c.ai);
+        EXPECT_EQ(host.services.calls, std::vector<std::string>{"InitSetting"});
+    }
+    // Only a header line makes a section: the name elsewhere does not.
+    Write("ini/7.ini", "[AI]\nALARM=x\n; [ALARM]\n");
+    Load();
+    EXPECT_NE(error.find("No such node (ALARM)"), std::string::npos) << error;
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -125,6 +126,41 @@ TEST_F(RecordCache, RestoredRecordIsStampedWithTheLoadTimeAndRunsARound) {
         EXPECT_EQ(host.services.only("SaveDeviceHistory").size(), 1u);
         EXPECT_EQ(refusal(meter), kNotSupported);
     }
+}
+
+// A calendar time the C library cannot turn into local time (its year does
+// not fit the broken-down time). Needs a 64-bit time_t: every 32-bit one
+// converts.
+std::time_t unconvertibleClock() { return std::numeric_limits<std::time_t>::max(); }
+
+TEST_F(RecordCache, LocalTimeFailureLeavesLookupAndCacheLoadingAsRuntimeError) {
+    if (sizeof(std::time_t) < 8) GTEST_SKIP() << "every 32-bit time_t has a local time";
+    const std::string message = "could not convert calendar time to local time";
+    meter.timeSource_ = unconvertibleClock;
+    meter.dataReady_ = true;
+    try {
+        meter.Get_Value(0, "");
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), message);
+    }
+
+    // The record is replaced and data marked present before the round fails.
+    meter.dataReady_ = false;
+    const auto bytes = image(1009);
+    testing::internal::CaptureStdout();
+    try {
+        meter.LoadFromCache(bytes.data(), 1009);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), message);
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(meter.dataReady_);
+    const auto restored = record();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + offsetof(ved96_Data_t, update_time),
+                           restored.begin()));
+    EXPECT_TRUE(host.services.only("SendSP").empty());
 }
 
 }  // namespace

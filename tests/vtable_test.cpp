@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "ved96/ved96.h"
 
@@ -111,6 +112,43 @@ TEST(VirtualTable, ModelOverridesAreTheOnesCalledThroughTheHostBase) {
     EXPECT_EQ(base.RefreshStatus(), 1);
     EXPECT_EQ(meter.curTab_, 11);
     EXPECT_TRUE(meter.hasRequest());
+}
+
+// A virtual added after the 35 slots takes slot 35, so an operation added to
+// (or dropped from) the meter's table moves it and is caught here.
+struct Extended : ved96 {
+    virtual void added() {}
+};
+
+TEST(VirtualTable, ThirtyFiveSlotsInAll) { EXPECT_EQ(slotOf(&Extended::added), 35); }
+
+// The meter's virtual table entry `slot`, called as the host's ABI calls a
+// destructor: with the object and nothing else.
+using DestructorEntry = void (*)(ved96*);
+DestructorEntry tableEntry(ved96* meter, std::size_t slot) {
+    void** table = nullptr;
+    std::memcpy(&table, meter, sizeof table);
+    DestructorEntry entry = nullptr;
+    std::memcpy(&entry, &table[slot], sizeof entry);
+    return entry;
+}
+
+struct Counted : ved96 {
+    ~Counted() override { ++destroyed; }
+    static int destroyed;
+};
+int Counted::destroyed = 0;
+
+TEST(VirtualTable, SlotEightDestroysAndSlotNineDestroysAndFrees) {
+    Counted::destroyed = 0;
+    alignas(Counted) unsigned char storage[sizeof(Counted)];
+    auto* inPlace = new (storage) Counted;
+    tableEntry(inPlace, 8)(inPlace);  // complete-object destructor: storage stays
+    EXPECT_EQ(Counted::destroyed, 1);
+
+    auto* onHeap = new Counted;
+    tableEntry(onHeap, 9)(onHeap);  // deleting destructor; a leak checker sees it freed
+    EXPECT_EQ(Counted::destroyed, 2);
 }
 
 }  // namespace

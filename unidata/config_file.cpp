@@ -5,6 +5,7 @@
 
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <fstream>
 #include <iostream>
 #include <locale>
 
@@ -27,6 +28,36 @@ constexpr Candidate kCandidates[] = {
 bool EndsWith(const std::string& text, const std::string& ending) {
     return text.size() >= ending.size() &&
            text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+// True when the INI file has a header line for the section `name`, read as
+// the INI reader reads headers: a line that starts with '[' after blanks, the
+// name up to the first ']', blanks around it trimmed.
+bool HasIniSectionHeader(const std::string& path, const std::string& name) {
+    std::ifstream in(path);
+    const auto trim = [](const std::string& text) {
+        const auto first = text.find_first_not_of(" \t\r\n");
+        if (first == std::string::npos) return std::string();
+        return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    };
+    for (std::string line; std::getline(in, line);) {
+        line = trim(line);
+        if (line.empty() || line[0] != '[') continue;
+        const auto end = line.find(']');
+        if (end != std::string::npos && trim(line.substr(1, end - 1)) == name) return true;
+    }
+    return false;
+}
+
+// A section of the INI tree. The reader drops sections without entries, yet
+// a header that is there makes its section present, empty or not; a section
+// without a header fails with the tree's "No such node".
+const boost::property_tree::ptree& IniSection(const boost::property_tree::ptree& tree,
+                                              const std::string& name, const std::string& path) {
+    static const boost::property_tree::ptree kEmpty;
+    if (const auto section = tree.get_child_optional(name)) return *section;
+    if (HasIniSectionHeader(path, name)) return kEmpty;
+    return tree.get_child(name);
 }
 
 }  // namespace
@@ -54,9 +85,9 @@ std::string FindConfigFile(unsigned int dataId, const std::string& deviceType) {
 void ReadIniConfig(const std::string& path, AiSignalMap& ai, AlarmSignalIdMap& alarms) {
     boost::property_tree::ptree tree;
     boost::property_tree::ini_parser::read_ini(path, tree, std::locale());
-    for (const auto& entry : tree.get_child("AI"))
+    for (const auto& entry : IniSection(tree, "AI", path))
         ai[entry.first] = SplitAiValue(entry.second.data());
-    for (const auto& entry : tree.get_child("ALARM")) {
+    for (const auto& entry : IniSection(tree, "ALARM", path)) {
         const std::string& signalId = alarms[entry.first] = AlarmSignalId(entry.second.data());
         std::cout << "alarmSignalIdMap_ " << entry.first << " : " << signalId << std::endl;
     }

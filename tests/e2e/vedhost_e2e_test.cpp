@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/writer.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <memory>
@@ -342,12 +343,67 @@ TEST_F(HostE2E, RestartOffersTheNewestRecordBeforeTheFirstPoll) {
     EXPECT_LT(at("SendSP"), at("ModbusRequest"));
     EXPECT_LT(at("SaveDeviceHistory"), at("ModbusRequest"));
 
-    // 2 polled + 1 from the cache + 2 polled.
+    // 2 polled + 2 polled: the round replayed from the cache is the stored
+    // record itself, not a new measurement.
     const Finished all = runHost({"history", db}, "list");
     EXPECT_EQ(all.code, 0);
-    EXPECT_EQ(countOf(all.out, "\tdata_id 1\t"), 5u) << all.out;
+    EXPECT_EQ(countOf(all.out, "\tdata_id 1\t"), 4u) << all.out;
     const Finished other = runHost({"history", db, "--data-id", "2"}, "list2");
     EXPECT_EQ(other.out, "");
+}
+
+// --- TCP replies meant for another request -----------------------------------------
+
+struct TcpFaultCase {
+    const char* fault;  // the simulator's --tcp-fault
+    const char* error;  // what vedhost logs for it
+};
+
+void PrintTo(const TcpFaultCase& c, std::ostream* os) { *os << c.fault; }
+
+class TcpFaultE2E : public HostE2E, public ::testing::WithParamInterface<TcpFaultCase> {};
+
+TEST_P(TcpFaultE2E, ReplyForAnotherRequestIsAFailedExchange) {
+    const TcpFaultCase& c = GetParam();
+    const std::string where = startImageSim("tcp", kImage, {"--tcp-fault", c.fault});
+    auto args = lineArgs("tcp", where);
+    args.insert(args.end(), {"--interval", "0.1", "--events", dir_ / "events.jsonl", "--report",
+                             dir_ / "report.jsonl"});
+    Child& host = startHost(args);
+    ASSERT_TRUE(eventually([&] {
+        return countOf(readText(dir_ / "host.out"), "SPModbus get error\n") >= 3;
+    })) << readText(dir_ / "host.err");
+    host.signal(SIGTERM);
+    // Stopped without a completed round: exit 1.
+    EXPECT_EQ(host.wait(5000ms), 1) << readText(dir_ / "host.err");
+    EXPECT_EQ(readLines(dir_ / "report.jsonl").size(), 0u) << "a round completed from bad replies";
+    std::size_t errors = 0;
+    for (const auto& e : jsonLines(dir_ / "events.jsonl")) {
+        EXPECT_NE(e["event"].asString(), "ModbusReply");
+        if (e["event"] != "ModbusError") continue;
+        ++errors;
+        EXPECT_NE(e["error"].asString().find(c.error), std::string::npos) << e["error"].asString();
+    }
+    EXPECT_GE(errors, 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, TcpFaultE2E,
+                         ::testing::Values(TcpFaultCase{"transaction", "reply to transaction"},
+                                           TcpFaultCase{"protocol", "protocol id 1"},
+                                           TcpFaultCase{"length", "reply header gives"}),
+                         [](const auto& info) { return std::string(info.param.fault); });
+
+// --- Stop signals while the host starts -----------------------------------------------
+
+TEST_F(HostE2E, StopSignalEndsTheHostWhileItWaitsForItsSettings) {
+    // Opening a FIFO that nobody writes blocks until a writer comes.
+    const std::string fifo = dir_ / "settings.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Child& host = startHost({"--tcp", "127.0.0.1:1", "--settings", fifo});
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(host.running());
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(10000ms), 128 + SIGTERM);
 }
 
 // --- One line, two meters, one of them dead -------------------------------------
@@ -578,6 +634,16 @@ TEST_P(BadConfigE2E, OneLineOnStderrAndExitCode2) {
     dir_.write("notaplugin.so", "not a shared object\n");
     dir_.write("slave0.json",
                "{\"lines\": [{\"tcp\": \"127.0.0.1:1\", \"meters\": [{\"slave\": 0}]}]}");
+    dir_.write("huge.json",
+               "{\"lines\": [{\"tcp\": \"127.0.0.1:1\", \"baud\": "
+               "18446744073709551615, \"meters\": [{}]}]}");
+    dir_.write("twice.json",
+               "{\"lines\": [{\"tcp\": \"127.0.0.1:1\", \"tcp\": \"127.0.0.1:2\", "
+               "\"meters\": [{}]}]}");
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) deep += "{\"a\": ";
+    deep += "1" + std::string(5000, '}');
+    dir_.write("deep.json", deep);
     std::vector<std::string> args;
     for (const auto& a : c.args) {
         if (a == "$SMDHOST")
@@ -612,7 +678,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"UnloadablePlugin", withTcp({"--plugin", "@notaplugin.so"}), "cannot load plug-in"},
         BadCase{"PluginWithoutGetProviders", withTcp({"--plugin", "$SMDHOST"}),
                 "has no get_providers"},
-        BadCase{"NoLine", {"--rounds", "1"}, "--rtu or --tcp"}),
+        BadCase{"NoLine", {"--rounds", "1"}, "--rtu or --tcp"},
+        BadCase{"NumberBeyond64Bits", {"--config", "@huge.json"}, "\"baud\" must be an integer"},
+        BadCase{"RepeatedKey", {"--config", "@twice.json"}, "bad JSON"},
+        BadCase{"NestedTooDeeply", withTcp({"--settings", "@deep.json"}), "bad JSON"},
+        BadCase{"EndlessSettings", withTcp({"--settings", "/dev/zero"}), "larger than 16 MiB"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -123,5 +123,25 @@ TEST(SimPacing, LineTimeCountsElevenBitsACharacter) {
     EXPECT_EQ(paced_reply_delay(8, 21, 9600).count(), 9166 + 4010 + 24062);
 }
 
+TEST(TcpFault, EachKindChangesOnlyItsHeaderField) {
+    // Reply to transaction 0x00FF: two registers of unit 1 (MBAP written by hand).
+    const Pdu reply = {0x00, 0xFF, 0, 0, 0, 7, 1, 3, 4, 0, 9, 0, 8};
+    const struct {
+        TcpFault fault;
+        Pdu expected;
+    } rows[] = {
+        {TcpFault::kNone, reply},
+        {TcpFault::kTransaction, {0x01, 0x00, 0, 0, 0, 7, 1, 3, 4, 0, 9, 0, 8}},
+        {TcpFault::kProtocol, {0x00, 0xFF, 0, 1, 0, 7, 1, 3, 4, 0, 9, 0, 8}},
+        {TcpFault::kLength, {0x00, 0xFF, 0, 0, 0, 8, 1, 3, 4, 0, 9, 0, 8}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.fault));
+        Pdu adu = reply;
+        apply_tcp_fault(row.fault, adu.data(), adu.size());
+        EXPECT_EQ(adu, row.expected);
+    }
+}
+
 }  // namespace
 }  // namespace vedsim

@@ -33,6 +33,11 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     ASSERT_TRUE(parse_options({"--tcp", "0.0.0.0:1502"}, t, error));
     EXPECT_EQ(t.host, "0.0.0.0");
     EXPECT_EQ(t.port, 1502u);
+    EXPECT_EQ(t.faults.tcp_fault, TcpFault::kNone);
+
+    SimOptions f;
+    ASSERT_TRUE(parse_options({"--tcp", ":0", "--tcp-fault", "length"}, f, error));
+    EXPECT_EQ(f.faults.tcp_fault, TcpFault::kLength);
 }
 
 TEST(SimOptions, RejectsBadCommandLines) {
@@ -60,6 +65,7 @@ TEST(SimOptions, RejectsBadCommandLines) {
         {"--pty", "--slave", "1,2,3", "--image", "a.json", "--image", "b.json"},
         {"--pty", "--units", "u.json", "--slave", "2"},
         {"--pty", "--units", "u.json", "--image", "a.json"},
+        {"--tcp", ":0", "--tcp-fault", "crc"},
     };
     for (const auto& args : rows) {
         SimOptions o;

@@ -171,6 +171,78 @@ TEST(ParseConfigDocument, RefusesWithAReason) {
     }
 }
 
+// A line of the given members and one meter, for the rows below.
+std::string lineWith(const std::string& lineMembers, const std::string& meterMembers = "") {
+    return R"({"lines": [{"tcp": "h:1", )" + lineMembers + R"("meters": [{)" + meterMembers +
+           "}]}]}";
+}
+
+TEST(ParseConfigDocument, NumbersBeyondSixtyFourBitsAreRefusedNamingTheField) {
+    const struct {
+        std::string text;
+        const char* field;
+    } rows[] = {
+        {lineWith(R"("baud": 18446744073709551615, )"), "\"baud\""},
+        {lineWith(R"("baud": 9223372036854775808, )"), "\"baud\""},
+        {lineWith(R"("data_bits": 1e19, )"), "\"data_bits\""},
+        {lineWith(R"("frame_gap_ms": 18446744073709551615, )"), "\"frame_gap_ms\""},
+        {lineWith(R"("timeout_ms": -1e300, )"), "\"timeout_ms\""},
+        {lineWith("", R"("slave": 1e19)"), "\"slave\""},
+        {lineWith("", R"("data_id": 18446744073709551615)"), "\"data_id\""},
+        {lineWith("", R"("data_id": 9.3e18)"), "\"data_id\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::vector<LineConfig> lines;
+        std::string error;
+        EXPECT_FALSE(parseConfigDocument(row.text, 1000, lines, error));
+        EXPECT_NE(error.find(row.field), std::string::npos) << error;
+    }
+}
+
+// A document nested `depth` levels deep, e.g. [[[...]]].
+std::string nested(std::size_t depth, const std::string& open, const std::string& close) {
+    std::string text;
+    for (std::size_t i = 0; i < depth; ++i) text += open;
+    text += "1";
+    for (std::size_t i = 0; i < depth; ++i) text += close;
+    return text;
+}
+
+TEST(ParseConfigDocument, HostileDocumentsAreBadJsonNotACrash) {
+    const char nulText[] = "{\"lines\": [{\"rtu\": \"/dev/ttyS0\0x\", \"meters\": [{}]}]}";
+    const std::string nul(nulText, sizeof nulText - 1);
+    const struct {
+        const char* name;
+        std::string text;
+    } rows[] = {
+        {"100000 nested arrays", nested(100000, "[", "]")},
+        {"5000 nested objects", nested(5000, "{\"a\": ", "}")},
+        {"999 levels inside a meter's settings",
+         lineWith("", R"("settings": )" + nested(999, "{\"a\": ", "}"))},
+        {"text after the document", lineWith("") + " {}"},
+        {"a repeated key", R"({"lines": [{"tcp": "h:1", "tcp": "h:2", "meters": [{}]}]})"},
+        {"a NUL inside a string", nul},
+        {"an escaped NUL inside a string",
+         R"({"lines": [{"rtu": "/dev/ttyS0\u0000x", "meters": [{}]}]})"},
+        {"an escaped NUL inside a key", R"({"lines": [{"rtu": "a", "meters": [{"\u0000": 1}]}]})"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<LineConfig> lines;
+        std::string error;
+        EXPECT_FALSE(parseConfigDocument(row.text, 1000, lines, error));
+        EXPECT_NE(error.find("bad JSON"), std::string::npos) << error;
+    }
+}
+
+TEST(ReadFile, EndlessInputStopsAtTheLimit) {
+    std::string text, error;
+    EXPECT_FALSE(readFile("/dev/zero", text, error));
+    EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
+    EXPECT_TRUE(text.empty());
+}
+
 TEST(ParseHistoryCommand, FileAndOptionalDataId) {
     HistoryQuery query;
     std::string error;

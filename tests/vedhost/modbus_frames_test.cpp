@@ -172,6 +172,58 @@ TEST(CheckReply, AgainstItsRequest) {
     }
 }
 
+TEST(BuildTcpRequest, HeaderCarriesTheTransactionIdAndTheLengthThatFollows) {
+    // MBAP: transaction id, protocol id 0, length of unit id and PDU, unit id.
+    EXPECT_EQ(buildTcpRequest(0x1234, 1, read(1400, 120)),
+              (Bytes{0x12, 0x34, 0, 0, 0, 6, 1, 3, 0x05, 0x78, 0x00, 0x78}));
+    EXPECT_EQ(buildTcpRequest(0xFFFF, 2, writeMany(6011, {1})),
+              (Bytes{0xFF, 0xFF, 0, 0, 0, 9, 2, 16, 0x17, 0x7B, 0x00, 0x01, 0x02, 0x00, 0x01}));
+}
+
+TEST(CheckTcpReply, OnlyTheAnswerToThisTransaction) {
+    // The reply to reading two registers from 100 of unit 1 in transaction 7.
+    const Bytes good = {0, 7, 0, 0, 0, 7, 1, 3, 4, 0, 9, 0, 8};
+    const struct {
+        const char* name;
+        Bytes adu;
+        ModbusReply::Status status;
+    } rows[] = {
+        {"matching", good, ModbusReply::Status::Ok},
+        {"another transaction",
+         {0, 6, 0, 0, 0, 7, 1, 3, 4, 0, 9, 0, 8},
+         ModbusReply::Status::Failed},
+        {"transaction 0", {0, 0, 0, 0, 0, 7, 1, 3, 4, 0, 9, 0, 8}, ModbusReply::Status::Failed},
+        {"protocol 1", {0, 7, 0, 1, 0, 7, 1, 3, 4, 0, 9, 0, 8}, ModbusReply::Status::Failed},
+        {"length one more", {0, 7, 0, 0, 0, 8, 1, 3, 4, 0, 9, 0, 8}, ModbusReply::Status::Failed},
+        {"length one less", {0, 7, 0, 0, 0, 6, 1, 3, 4, 0, 9, 0, 8}, ModbusReply::Status::Failed},
+        {"length 0", {0, 7, 0, 0, 0, 0, 1, 3, 4, 0, 9, 0, 8}, ModbusReply::Status::Failed},
+        {"header only", {0, 7, 0, 0, 0, 1, 1}, ModbusReply::Status::Failed},
+        {"cut inside the header", {0, 7, 0, 0}, ModbusReply::Status::Failed},
+        {"another unit", {0, 7, 0, 0, 0, 7, 2, 3, 4, 0, 9, 0, 8}, ModbusReply::Status::Failed},
+        {"exception", {0, 7, 0, 0, 0, 3, 1, 0x83, 2}, ModbusReply::Status::Exception},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ModbusReply reply = checkTcpReply(7, 1, read(100, 2), row.adu.data(), row.adu.size());
+        EXPECT_EQ(reply.status, row.status) << reply.error;
+        if (row.status == ModbusReply::Status::Ok) {
+            EXPECT_EQ(reply.words, (std::vector<std::uint16_t>{9, 8}));
+        }
+    }
+}
+
+TEST(CheckRtuReply, UnitPduAndTheCheckedCrc) {
+    // libmodbus has checked the CRC; the frame still carries its two bytes.
+    const Bytes good = {1, 3, 4, 0, 9, 0, 8, 0xAA, 0xBB};
+    EXPECT_EQ(checkRtuReply(1, read(100, 2), good.data(), good.size()).status,
+              ModbusReply::Status::Ok);
+    for (std::size_t cut = 0; cut < good.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        EXPECT_EQ(checkRtuReply(1, read(100, 2), good.data(), cut).status,
+                  ModbusReply::Status::Failed);
+    }
+}
+
 TEST(MinimumFrameGap, ThreeAndAHalfCharactersUpTo19200Baud) {
     // 8N1 is 10 bits a character, 8E1 11; above 19200 baud the fixed 1750 us.
     EXPECT_EQ(minimumFrameGap(9600, 8, 'N', 1).count(), 3646);

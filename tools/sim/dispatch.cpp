@@ -70,6 +70,29 @@ Answer RequestHandler::handle(const uint8_t* pdu, size_t len, double seconds) {
     return {Answer::Kind::kReply, 0, 5};  // function, address, value or quantity
 }
 
+void apply_tcp_fault(TcpFault fault, uint8_t* adu, size_t len) {
+    if (len < 7) return;
+    const auto bump = [adu](size_t at) {
+        const unsigned next = (word(adu + at) + 1) & 0xFFFF;
+        adu[at] = static_cast<uint8_t>(next >> 8);
+        adu[at + 1] = static_cast<uint8_t>(next);
+    };
+    switch (fault) {
+        case TcpFault::kNone:
+            break;
+        case TcpFault::kTransaction:
+            bump(0);
+            break;
+        case TcpFault::kProtocol:
+            adu[2] = 0;
+            adu[3] = 1;
+            break;
+        case TcpFault::kLength:
+            bump(4);
+            break;
+    }
+}
+
 std::chrono::microseconds line_time(size_t bytes, unsigned baud) {
     if (baud == 0) return std::chrono::microseconds(0);
     return std::chrono::microseconds(bytes * 11ull * 1000000ull / baud);

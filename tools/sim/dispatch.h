@@ -27,6 +27,11 @@ enum FunctionCode : uint8_t {
     kWriteMultipleRegisters = 16,
 };
 
+// Modbus TCP replies that answer another request (--tcp-fault KIND): the
+// header names another transaction, another protocol than Modbus (0), or a
+// length that disagrees with the bytes that follow it.
+enum class TcpFault { kNone, kTransaction, kProtocol, kLength };
+
 // Faults the simulator injects on purpose. The option names (options.h) are
 // the ones tests use to ask for them.
 struct FaultPlan {
@@ -34,7 +39,12 @@ struct FaultPlan {
     unsigned delay_ms = 0;    // --delay-ms MS: every reply waits this long
     std::map<uint16_t, uint8_t> exception_at;  // --exception-at REG[:CODE]
     bool pace = false;                         // --pace: replies take the time a serial line would
+    TcpFault tcp_fault = TcpFault::kNone;      // --tcp-fault KIND: every TCP reply's header
 };
+
+// Changes a whole TCP reply (MBAP header onwards) as `fault` asks: the
+// transaction id one more, the protocol id 1, or the length field one more.
+void apply_tcp_fault(TcpFault fault, uint8_t* adu, size_t len);
 
 struct Answer {
     enum class Kind { kSilent, kReply, kException };

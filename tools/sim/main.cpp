@@ -253,8 +253,15 @@ class Server {
           baud_(options.baud),
           units_(units),
           mapping_(modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterSpan, 0, 0)),
-          start_(std::chrono::steady_clock::now()) {}
-    ~Server() { modbus_mapping_free(mapping_); }
+          start_(std::chrono::steady_clock::now()) {
+        if (!rtu && options.faults.tcp_fault != TcpFault::kNone)
+            socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, loop_);
+    }
+    ~Server() {
+        modbus_mapping_free(mapping_);
+        for (int end : loop_)
+            if (end >= 0) close(end);
+    }
 
     // Receives one request on fd and answers it. Returns false when the
     // connection is gone (TCP) and should be closed.
@@ -296,12 +303,24 @@ class Server {
         if (wait.count() > 0) sleep_for(wait);
         if (g_stop) return true;
 
+        // A TCP fault: libmodbus writes its reply into a local socket pair,
+        // from where it goes to the master changed.
+        const bool mangle = !rtu_ && plan.tcp_fault != TcpFault::kNone && loop_[0] >= 0;
+        if (mangle) modbus_set_socket(ctx_, loop_[0]);
         if (answer.kind == Answer::Kind::kException) {
             modbus_reply_exception(ctx_, query, answer.exception);
         } else {
             const std::vector<uint16_t>& regs = unit->model.registers();
             std::copy(regs.begin(), regs.end(), mapping_->tab_registers);
             modbus_reply(ctx_, query, rc, mapping_);
+        }
+        if (mangle) {
+            modbus_set_socket(ctx_, fd);
+            uint8_t reply[MODBUS_TCP_MAX_ADU_LENGTH];
+            const ssize_t n = recv(loop_[1], reply, sizeof reply, MSG_DONTWAIT);
+            if (n <= 0) return true;
+            apply_tcp_fault(plan.tcp_fault, reply, static_cast<size_t>(n));
+            return send(fd, reply, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
         }
         return true;
     }
@@ -321,6 +340,7 @@ class Server {
     std::vector<std::unique_ptr<Unit>>& units_;
     modbus_mapping_t* mapping_;
     std::chrono::steady_clock::time_point start_;
+    int loop_[2] = {-1, -1};  // socket pair for replies with a TCP fault
 };
 
 void serve_line(Server& server, int fd) {

@@ -31,6 +31,9 @@ const char kUsage[] =
     "  --exception-at REG[:CODE]  answer requests touching REG with exception CODE\n"
     "                        (default 4); repeatable\n"
     "  --pace                reply no faster than a serial line at --baud\n"
+    "  --tcp-fault KIND      every TCP reply answers another request: KIND transaction\n"
+    "                        (another transaction id), protocol (protocol id 1) or\n"
+    "                        length (header length one more than follows)\n"
     "  --help                show this text\n";
 
 namespace {
@@ -149,6 +152,20 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
                 return false;
             }
             o.faults.exception_at[static_cast<uint16_t>(reg)] = static_cast<uint8_t>(code);
+        } else if (opt == "--tcp-fault") {
+            std::string text;
+            if (!value(text)) return false;
+            if (text == "transaction") {
+                o.faults.tcp_fault = TcpFault::kTransaction;
+            } else if (text == "protocol") {
+                o.faults.tcp_fault = TcpFault::kProtocol;
+            } else if (text == "length") {
+                o.faults.tcp_fault = TcpFault::kLength;
+            } else {
+                error =
+                    "--tcp-fault: expected transaction, protocol or length, got \"" + text + "\"";
+                return false;
+            }
         } else if (opt == "--pace") {
             o.faults.pace = true;
         } else {

@@ -90,12 +90,14 @@ bool memberInt(const Json::Value& object, const char* key, long min, long max, i
                const std::string& where, std::string& error) {
     if (!object.isMember(key)) return true;
     const Json::Value& v = object[key];
-    if (!v.isIntegral() || v.asLargestInt() < min || v.asLargestInt() > max) {
+    // isInt64 first: the reader keeps numbers up to 2^64 (and reals far beyond),
+    // and asking such a value for a 64-bit integer throws.
+    if (!v.isIntegral() || !v.isInt64() || v.asInt64() < min || v.asInt64() > max) {
         error = where + ": \"" + key + "\" must be an integer " + std::to_string(min) + ".." +
                 std::to_string(max);
         return false;
     }
-    out = static_cast<int>(v.asLargestInt());
+    out = static_cast<int>(v.asInt64());
     return true;
 }
 
@@ -128,22 +130,69 @@ bool readFile(const std::string& path, std::string& text, std::string& error) {
         error = "cannot read " + path;
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
+    // Read in pieces up to the limit, so that a device such as /dev/zero or an
+    // endless pipe is refused instead of filling the memory.
+    std::string content;
+    char piece[65536];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+        content.append(piece, static_cast<std::size_t>(in.gcount()));
+        if (content.size() > kMaxFileBytes) {
+            error = path + ": larger than 16 MiB";
+            return false;
+        }
+    }
     if (in.bad()) {
         error = "cannot read " + path;
         return false;
     }
-    text = buffer.str();
+    text = std::move(content);
     return true;
 }
+
+namespace {
+
+// True when a string anywhere in the document, member names included, holds a
+// NUL: such a text would be cut short where it is used as a path or name.
+bool holdsNul(const Json::Value& value) {
+    if (value.isString()) {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        value.getString(&begin, &end);
+        return std::find(begin, end, '\0') != end;
+    }
+    if (value.isArray()) {
+        for (const Json::Value& item : value)
+            if (holdsNul(item)) return true;
+    }
+    if (value.isObject()) {
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            const std::string name = it.name();
+            if (name.find('\0') != std::string::npos || holdsNul(*it)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 bool parseJson(const std::string& text, Json::Value& value, std::string& error) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
+    // One document and nothing after it; a repeated key is a mistake, not a
+    // choice between two values.
+    builder["failIfExtra"] = true;
+    builder["rejectDupKeys"] = true;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
+    bool parsed = false;
+    try {
+        parsed = reader->parse(text.data(), text.data() + text.size(), &value, &errors);
+    } catch (const Json::Exception& e) {
+        // The reader throws for nesting beyond its stack limit.
+        error = std::string("bad JSON: ") + e.what();
+        return false;
+    }
+    if (!parsed) {
         // The reader's report spans lines; the first one names the place.
         error = "bad JSON: " + errors.substr(0, errors.find('\n'));
         std::size_t more = errors.find('\n');
@@ -153,6 +202,10 @@ bool parseJson(const std::string& text, Json::Value& value, std::string& error) 
             next.erase(0, next.find_first_not_of(' '));
             error += " " + next;
         }
+        return false;
+    }
+    if (holdsNul(value)) {
+        error = "bad JSON: a NUL character inside a string";
         return false;
     }
     return true;

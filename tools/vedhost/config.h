@@ -7,6 +7,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -83,10 +84,17 @@ bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<Lin
 // REG=VALUE[,VALUE...], register and values 0..65535, at most 123 values.
 bool parseWrite(const std::string& text, WriteRequest& write, std::string& error);
 
-// Parses a JSON document; false with the parser's first message otherwise.
+// Parses one JSON document strictly: nothing may follow it, no key may repeat
+// within an object, no string may hold a NUL, nesting stops at the reader's
+// limit. False with a message starting "bad JSON" otherwise.
 bool parseJson(const std::string& text, Json::Value& value, std::string& error);
 
-// Reads a whole file; false with a reason when it cannot be read.
+// The largest file vedhost reads: far above any real settings or
+// configuration document.
+constexpr std::size_t kMaxFileBytes = 16u << 20;
+
+// Reads a whole file of at most kMaxFileBytes; false with a reason when it
+// cannot be read or is larger.
 bool readFile(const std::string& path, std::string& text, std::string& error);
 
 extern const char kUsage[];

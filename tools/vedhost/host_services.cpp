@@ -23,15 +23,22 @@ bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* da
     const auto now = std::chrono::system_clock::now();
     Json::Value e = makeEvent("SaveDeviceHistory", device.DataId(), now);
     e["length"] = length;
+    bool replay = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        replay = replaying_.count(&device) != 0;
+    }
     bool stored = true;
-    if (history_ != nullptr) {
+    if (replay) {
+        e["replay"] = true;  // the host holds this record already
+    } else if (history_ != nullptr) {
         std::string error;
         stored = history_->save(device.DataId(), timestamp(now), data, length, error);
         if (!stored)
             std::cerr << "vedhost: data id " << device.DataId() << ": history not stored: " << error
                       << std::endl;
     }
-    e["stored"] = history_ != nullptr && stored;
+    e["stored"] = !replay && history_ != nullptr && stored;
     log(e);
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -113,6 +120,14 @@ int HostServices::DeviceIoControl(SMDVDevice& device, int code, const void* in, 
 }
 
 void HostServices::Reset(SMDVDevice& device) { log(makeEvent("Reset", device.DataId())); }
+
+void HostServices::replayingCache(const SMDVDevice& device, bool replaying) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (replaying)
+        replaying_.insert(&device);
+    else
+        replaying_.erase(&device);
+}
 
 long HostServices::roundsCompleted(const SMDVDevice& device) const {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ class HostServices : public host::Services {
                         int outLen, int& outLenRet) override;
     void Reset(SMDVDevice& device) override;
 
+    // While set for a device, what it saves is the host's own stored record
+    // played back through LoadFromCache: logged and counted as a round, but
+    // not stored again as a new measurement.
+    void replayingCache(const SMDVDevice& device, bool replaying);
+
     // Rounds the device has completed (records it saved) so far.
     long roundsCompleted(const SMDVDevice& device) const;
 
@@ -47,6 +53,7 @@ class HostServices : public host::Services {
     HistoryStore* history_;
     mutable std::mutex mutex_;
     std::map<const SMDVDevice*, long> rounds_;
+    std::set<const SMDVDevice*> replaying_;
 };
 
 }  // namespace vedhost

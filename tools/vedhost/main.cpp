@@ -10,6 +10,7 @@
 // meter can be polled; 2 for a bad configuration.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,6 +27,7 @@
 #include "modbus_line.h"
 #include "plugin.h"
 #include "scheduler.h"
+#include "stop_signals.h"
 
 #ifndef VEDHOST_DEFAULT_PLUGIN
 #define VEDHOST_DEFAULT_PLUGIN "ved96.so"
@@ -101,16 +103,31 @@ void createMeters(const LineConfig& config, Plugin& plugin, ModbusLine& link,
 }
 
 // Offers each meter the newest record stored for it, as a restarting host does.
-void loadCache(std::vector<Line>& lines, HistoryStore& history, Scheduler& scheduler) {
+// The device completes a round with it and saves it; that is the stored record
+// coming back, not a new measurement, so it is not stored again.
+void loadCache(std::vector<Line>& lines, HistoryStore& history, HostServices& services,
+               Scheduler& scheduler) {
     for (Line& line : lines) {
         for (auto& meter : line.meters) {
             if (!meter->active) continue;
             const auto row = history.newest(meter->config.dataId);
             if (!row) continue;
-            const bool loaded = meter->device->LoadFromCache(row->record.data(),
-                                                             static_cast<int>(row->record.size()));
+            services.replayingCache(*meter->device, true);
+            bool loaded = false;
+            std::string failure;
+            try {
+                loaded = meter->device->LoadFromCache(row->record.data(),
+                                                      static_cast<int>(row->record.size()));
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+            services.replayingCache(*meter->device, false);
             std::cerr << "vedhost: data id " << meter->config.dataId << ": cached record of "
-                      << row->time << (loaded ? " loaded" : " refused by the device") << std::endl;
+                      << row->time
+                      << (!failure.empty() ? " failed: " + failure
+                          : loaded         ? std::string(" loaded")
+                                           : std::string(" refused by the device"))
+                      << std::endl;
             if (loaded) scheduler.afterRound(*meter);
         }
     }
@@ -162,17 +179,12 @@ int runHost(const HostConfig& config) {
             std::cerr << "vedhost: no meter left to poll" << std::endl;
             result = kExitRuntime;
         } else {
-            if (keepHistory) loadCache(lines, history, scheduler);
+            if (keepHistory) loadCache(lines, history, services, scheduler);
+            // From here a stop signal stops the rounds cleanly.
+            serveStopSignals();
             scheduler.start(lines);
-            // SIGINT and SIGTERM are blocked in every thread and taken here.
-            sigset_t stopSignals;
-            sigemptyset(&stopSignals);
-            sigaddset(&stopSignals, SIGINT);
-            sigaddset(&stopSignals, SIGTERM);
-            const timespec tick{0, 100 * 1000 * 1000};
             while (!scheduler.finished()) {
-                const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
-                if (sig == SIGINT || sig == SIGTERM) {
+                if (stopRequested(std::chrono::milliseconds(100))) {
                     std::cerr << "vedhost: stopping" << std::endl;
                     scheduler.requestStop();
                     break;
@@ -191,13 +203,9 @@ int runHost(const HostConfig& config) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Stop signals are taken by the main thread with sigtimedwait; line threads
-    // inherit the mask. A closed stdout must not kill the host mid-round.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Stop signals end the host from here on: at once while it starts, cleanly
+    // once it serves. A closed stdout must not kill the host mid-round.
+    watchStopSignals();
     signal(SIGPIPE, SIG_IGN);
     // The plug-in's console lines (some through puts, which does not flush)
     // must reach a file or pipe as they are printed, as on a terminal.

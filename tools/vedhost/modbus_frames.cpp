@@ -89,6 +89,39 @@ ModbusReply checkReply(int slave, const ModbusRequest& request, int unit, const 
     return reply;
 }
 
+std::vector<std::uint8_t> buildTcpRequest(std::uint16_t transaction, int slave,
+                                          const ModbusRequest& request) {
+    const std::vector<std::uint8_t> body = buildRequest(slave, request);
+    std::vector<std::uint8_t> out;
+    putWord(out, transaction);
+    putWord(out, 0);  // protocol id: Modbus
+    putWord(out, static_cast<int>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+ModbusReply checkTcpReply(std::uint16_t transaction, int slave, const ModbusRequest& request,
+                          const std::uint8_t* adu, std::size_t length) {
+    constexpr std::size_t kHeader = 7;  // MBAP with the unit id
+    if (length < kHeader + 1) return failed("reply too short");
+    if (wordAt(adu) != transaction)
+        return failed("reply to transaction " + std::to_string(wordAt(adu)) + ", asked " +
+                      std::to_string(transaction));
+    if (wordAt(adu + 2) != 0)
+        return failed("reply with protocol id " + std::to_string(wordAt(adu + 2)));
+    if (static_cast<std::size_t>(wordAt(adu + 4)) != length - 6)
+        return failed("reply header gives " + std::to_string(wordAt(adu + 4)) + " bytes, " +
+                      std::to_string(length - 6) + " follow");
+    return checkReply(slave, request, adu[kHeader - 1], adu + kHeader, length - kHeader);
+}
+
+ModbusReply checkRtuReply(int slave, const ModbusRequest& request, const std::uint8_t* adu,
+                          std::size_t length) {
+    constexpr std::size_t kCrc = 2;
+    if (length < 1 + 1 + kCrc) return failed("reply too short");
+    return checkReply(slave, request, adu[0], adu + 1, length - 1 - kCrc);
+}
+
 std::chrono::microseconds minimumFrameGap(int baud, int dataBits, char parity, int stopBits) {
     if (baud <= 0) return std::chrono::microseconds(1750);
     if (baud > 19200) return std::chrono::microseconds(1750);

@@ -1,6 +1,7 @@
 #include "modbus_line.h"
 
 #include <modbus.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -87,9 +88,18 @@ host::ModbusReply ModbusLine::carryOut(SPModbus& device, const host::ModbusReque
     const bool rtu = config_.kind == LineConfig::Kind::Rtu;
     const int slave = device.slaveId_;
     modbus_set_slave(ctx_, slave);
-    const std::vector<std::uint8_t> raw = buildRequest(slave, request);
+    // libmodbus sends raw TCP requests with transaction id 0; vedhost writes
+    // the whole frame itself, with a new transaction id for each request, so a
+    // late reply to an earlier request cannot pass for this one.
+    const std::uint16_t transaction = ++transaction_;
+    const std::vector<std::uint8_t> raw =
+        rtu ? buildRequest(slave, request) : buildTcpRequest(transaction, slave, request);
     keepFrameGap();
-    if (modbus_send_raw_request(ctx_, raw.data(), static_cast<int>(raw.size())) < 0) {
+    const bool sent =
+        rtu ? modbus_send_raw_request(ctx_, raw.data(), static_cast<int>(raw.size())) >= 0
+            : ::send(modbus_get_socket(ctx_), raw.data(), raw.size(), MSG_NOSIGNAL) ==
+                  static_cast<ssize_t>(raw.size());
+    if (!sent) {
         reply.error = std::string("send: ") + modbus_strerror(errno);
         lastFrameEnd_ = std::chrono::steady_clock::now();
         if (!rtu) close();
@@ -109,16 +119,14 @@ host::ModbusReply ModbusLine::carryOut(SPModbus& device, const host::ModbusReque
             close();
         return reply;
     }
-    const int header = modbus_get_header_length(ctx_);
-    const int trailer = rtu ? 2 : 0;
-    if (n < header + trailer + 1) {
+    if (n == 0) {
         // libmodbus gives 0 for a reply that names another unit on the line.
-        reply.error = n == 0 ? "reply from another unit" : "reply too short";
+        reply.error = "reply from another unit";
         if (rtu) modbus_flush(ctx_);
         return reply;
     }
-    reply = checkReply(slave, request, adu[header - 1], adu + header,
-                       static_cast<std::size_t>(n - header - trailer));
+    reply = rtu ? checkRtuReply(slave, request, adu, static_cast<std::size_t>(n))
+                : checkTcpReply(transaction, slave, request, adu, static_cast<std::size_t>(n));
     if (reply.status == host::ModbusReply::Status::Failed) {
         if (rtu)
             modbus_flush(ctx_);

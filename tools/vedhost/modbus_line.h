@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "config.h"
@@ -57,6 +58,7 @@ class ModbusLine : public host::Transport {
     std::chrono::microseconds frameGap_;
     std::chrono::steady_clock::time_point lastFrameEnd_{};
     Failure lastFailure_;
+    std::uint16_t transaction_ = 0;  // of the last TCP request
 };
 
 }  // namespace vedhost

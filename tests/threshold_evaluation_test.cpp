@@ -71,8 +71,11 @@ TEST_F(ThresholdMap, MembersWithoutANumberAreSkippedWithoutAStateChange) {
     EXPECT_TRUE(std::get<3>(map.at("A相电压")));
 }
 
-// Known answers of C's "%.9g" for the float nearest each value.
+// Known answers of C's "%.9g" for the float nearest each value, and the
+// texts Boost gives not-a-number and infinity; the edges of the exponent
+// form, of rounding to nine digits and of the float range.
 TEST(NumberText, AsTheHostShowsFloats) {
+    using limits = std::numeric_limits<float>;
     const struct {
         float value;
         const char* text;
@@ -82,9 +85,25 @@ TEST(NumberText, AsTheHostShowsFloats) {
         {1e10f, "1e+10"},
         {0.5f, "0.5"},
         {-3.25f, "-3.25"},
-        {std::numeric_limits<float>::quiet_NaN(), "nan"},
-        {std::numeric_limits<float>::infinity(), "inf"},
-        {-std::numeric_limits<float>::infinity(), "-inf"},
+        {0.0f, "0"},
+        {-0.0f, "-0"},
+        {0.1f, "0.100000001"},
+        {1e-4f, "9.99999975e-05"},
+        {1e-5f, "9.99999975e-06"},
+        {1e8f, "100000000"},
+        {1e9f, "1e+09"},
+        {123456789.0f, "123456792"},
+        {limits::denorm_min(), "1.40129846e-45"},
+        {-limits::denorm_min(), "-1.40129846e-45"},
+        {std::nextafter(limits::min(), 0.0f), "1.17549421e-38"},  // largest denormal
+        {limits::min(), "1.17549435e-38"},
+        {limits::max(), "3.40282347e+38"},
+        {limits::lowest(), "-3.40282347e+38"},
+        {limits::quiet_NaN(), "nan"},
+        {-limits::quiet_NaN(), "-nan"},
+        {limits::signaling_NaN(), "nan"},
+        {limits::infinity(), "inf"},
+        {-limits::infinity(), "-inf"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -1,7 +1,8 @@
 #include "unidata/round_checks.h"
 
 #include <boost/date_time/gregorian/gregorian_types.hpp>
-#include <boost/lexical_cast.hpp>
+#include <charconv>
+#include <cmath>
 #include <stdexcept>
 
 namespace unidata {
@@ -20,7 +21,17 @@ std::string alarmIdFor(const std::string& signalId) {
     return alarmId;
 }
 
-std::string numberText(float value) { return boost::lexical_cast<std::string>(value); }
+std::string numberText(float value) {
+    // The float widened to double, 9 significant digits as "%.9g" gives
+    // them; no stream, no locale. Not-a-number and infinity keep their sign.
+    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(value),
+                                   std::chars_format::general, 9)
+                         .ptr;
+    return std::string(text, end);
+}
 
 std::string thresholdMessage(const std::string& valueText, const std::string& thresholdText,
                              bool upper) {

@@ -16,8 +16,9 @@ namespace unidata {
 // it has; it is never lengthened.
 std::string alarmIdFor(const std::string& signalId);
 
-// A float as the host's alarm texts show it (Boost lexical_cast): "%.*g" with
-// 9 significant digits, "nan" and "inf" with a minus sign when negative.
+// A float as the host's alarm texts show it, byte for byte as Boost
+// lexical_cast<std::string> makes it: "%.*g" with 9 significant digits, "nan"
+// and "inf" with a minus sign when negative.
 std::string numberText(float value);
 
 // "当前值<value>高于阈值:<threshold>" for an upper limit, "…低于阈值:…" for a

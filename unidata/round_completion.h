@@ -89,11 +89,11 @@ void UniDataDevice<Data, Base, TypeCode>::CheckSignalThresholdMap(ThresholdMap& 
     const Json::Value& report = jsonData_;
     for (auto& [key, entry] : map) {
         auto& [alarmId, threshold, recovery, active, level] = entry;
-        if (!report.isMember(key)) continue;
-        const Json::Value& member = report[key];
-        if (!member.isNumeric()) continue;
+        // One search per entry: the member, or null when the report lacks it.
+        const Json::Value* member = report.find(key.data(), key.data() + key.size());
+        if (member == nullptr || !member->isNumeric()) continue;
 
-        const float value = member.asFloat();
+        const float value = member->asFloat();
         active = unidata::thresholdActive(upper, active, value, threshold, recovery);
         const std::string valueText = unidata::numberText(value);
         // The message names the threshold, also while the recovery value holds

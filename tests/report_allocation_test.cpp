@@ -1,13 +1,15 @@
 // The report's use of the heap: a rebuild of a populated report allocates
-// nothing per numeric signal, and a build cut short by memory exhaustion is
-// redone by the next call for the same round. This program replaces the
-// global operator new to count allocations and to make one fail on demand.
+// only the update-time text, and a build cut short by memory exhaustion is
+// redone by the next call for the same round. This program replaces malloc
+// (the C library's allocator underneath) and the global operator new, to
+// count every allocation, whoever makes it, and to make one fail on demand.
 #include <gtest/gtest.h>
 #include <json/value.h>
 
 #include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstdlib>
+#include <iostream>
 #include <new>
 
 #include "ved96/ved96.h"
@@ -16,6 +18,13 @@
 // operator new and delete and would report every delete as mismatched.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
+// A sanitizer brings its own malloc; under one, only operator new is counted.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VED_COUNTS_MALLOC 0
+#else
+#define VED_COUNTS_MALLOC 1
+#endif
+
 namespace {
 
 std::atomic<long> allocations{0};
@@ -23,8 +32,30 @@ std::atomic<long> failAt{-1};  // the allocation with this count throws
 
 }  // namespace
 
+#if VED_COUNTS_MALLOC
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+
+void* malloc(std::size_t size) {
+    ++allocations;
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) {
+    ++allocations;
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, std::size_t size) {
+    ++allocations;
+    return __libc_realloc(p, size);
+}
+}
+#endif
+
 void* operator new(std::size_t size) {
-    const long n = ++allocations;
+    // Counted by malloc, unless a sanitizer owns it.
+    const long n = VED_COUNTS_MALLOC ? allocations.load() + 1 : ++allocations;
     if (n == failAt.load()) throw std::bad_alloc();
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
@@ -39,7 +70,7 @@ using boost::posix_time::time_from_string;
 
 const auto kFirstRound = time_from_string("2024-03-07 09:05:02");
 
-TEST(ReportHeap, RebuildAllocatesNothingPerNumericSignal) {
+TEST(ReportHeap, RebuildAllocatesOnlyTheUpdateTime) {
     ved96 meter;
     meter.roundTime_ = kFirstRound;
     meter.GenJsonData();
@@ -55,9 +86,12 @@ TEST(ReportHeap, RebuildAllocatesNothingPerNumericSignal) {
 
     EXPECT_EQ(meter.jsonData_["A相电压"].asDouble(), 2200.0);
     EXPECT_EQ(meter.jsonData_["A相电流THD"].asDouble(), 31.0);
-    // 248 numeric signals are rewritten in place; at most the time text
-    // may need the heap.
-    EXPECT_LE(during, 3) << "allocations in one rebuild";
+    EXPECT_EQ(meter.jsonData_["DI1"].asString(), "断开");
+    EXPECT_EQ(meter.jsonData_["更新时间"].asString(), "2024-3-7 9:5:3");
+    // Numbers, keys and fixed texts are rewritten in place; only the time
+    // text needs the heap.
+    EXPECT_LE(during, 1) << "allocations in one rebuild";
+    if (!VED_COUNTS_MALLOC) std::cout << "[ note ] malloc not counted under a sanitizer\n";
 }
 
 // Out of memory part-way through a build: the exception leaves the builder

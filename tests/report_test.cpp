@@ -3,6 +3,7 @@
 // register map; none is taken from the plug-in's own tables.
 #include <gtest/gtest.h>
 #include <json/value.h>
+#include <json/writer.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstddef>
@@ -496,6 +497,78 @@ TEST_F(Report, MembersAddedByOthersSurviveARebuild) {
     EXPECT_EQ(report()["外部"].asString(), "kept");
     EXPECT_EQ(report()["A相电流"].asDouble(), 50.0);
     EXPECT_EQ(report()["AlertArray"].size(), 6u);
+}
+
+// ---- A document the host changed ------------------------------------------------
+
+// The host holds the document's address (code 803) and may change it between
+// rounds. Whatever it did, the next build gives every report member this
+// round's value, byte for byte as a first build of the same record does, and
+// keeps the members the host added.
+TEST_F(Report, DocumentChangedByTheHostIsRebuiltWhole) {
+    const struct {
+        const char* change;
+        void (*apply)(Json::Value& document);
+        bool addsMembers;  // the same members are expected in the result
+    } cases[] = {
+        {"nothing", [](Json::Value&) {}, false},
+        {"member removed", [](Json::Value& d) { d.removeMember("A相电压"); }, false},
+        {"first and last removed",
+         [](Json::Value& d) {
+             d.removeMember("A/AB电压相角");
+             d.removeMember("频率");
+         },
+         false},
+        {"alert removed", [](Json::Value& d) { d["AlertArray"].removeMember("C相欠压告警"); },
+         false},
+        {"AlertArray removed", [](Json::Value& d) { d.removeMember("AlertArray"); }, false},
+        {"member inserted again under a copied key",
+         [](Json::Value& d) {
+             d.removeMember("DI1");
+             d[std::string("DI1")] = 7;
+         },
+         false},
+        {"values of other types",
+         [](Json::Value& d) {
+             d["A相电压"] = "text";
+             d["接线方式"] = 3.5;
+             d["AlertArray"]["A相过压告警"] = Json::Value(Json::arrayValue);
+         },
+         false},
+        {"document emptied", [](Json::Value& d) { d = Json::Value(); }, false},
+        {"document copied", [](Json::Value& d) { d = Json::Value(Json::Value(d)); }, false},
+        {"members added around and between",
+         [](Json::Value& d) {
+             d[""] = 1;
+             d["A"] = 2;
+             d["DI1a"] = 3;
+             d["\xff"] = 4;
+             d["AlertArray"]["B"] = 5;
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        ved96 host;  // the record as the host sees a first build of it
+        auto fill = [](ved96_Data_t& record, unsigned seed) {
+            auto* bytes = reinterpret_cast<unsigned char*>(&record);
+            for (std::size_t i = 0; i < sizeof record; ++i)
+                bytes[i] = static_cast<unsigned char>(i * 7 + seed);
+            record.wiring_mode = static_cast<std::uint16_t>(seed % 4);
+        };
+        fill(meter.data_, 1);
+        build();
+        c.apply(meter.jsonData_);
+        fill(meter.data_, 2);
+        build();
+
+        fill(host.data_, 2);
+        host.roundTime_ = round;
+        host.GenJsonData();
+        if (c.addsMembers) c.apply(host.jsonData_);
+        Json::FastWriter writer;
+        EXPECT_EQ(writer.write(report()), writer.write(host.jsonData_));
+    }
 }
 
 }  // namespace

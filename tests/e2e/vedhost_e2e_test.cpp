@@ -218,7 +218,8 @@ TEST_P(LinkE2E, ReportAfterOneRoundCarriesTheImage) {
     EXPECT_EQ(readText(dir_ / "report.jsonl").rfind(head, 0), 0u);
     // The plug-in's own lines reach stdout unchanged, beside the table.
     EXPECT_NE(run.out.find("rvSize is 0\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("voltage           2301       2302       2299"), std::string::npos)
+    EXPECT_NE(run.out.find("A相电压 phase_voltage_a 2301  B相电压 phase_voltage_b 2302"),
+              std::string::npos)
         << run.out;
 }
 

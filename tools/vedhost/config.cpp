@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -15,7 +16,8 @@ namespace vedhost {
 
 const char kUsage[] =
     "usage: vedhost (--rtu DEVICE | --tcp HOST:PORT | --config FILE) [options]\n"
-    "       vedhost history FILE [--data-id N]\n"
+    "       vedhost history FILE [--data-id N] [--since T] [--format json|csv]\n"
+    "                    [--presentation FILE | --config FILE]\n"
     "one meter:\n"
     "  --rtu DEVICE         serial device (or pseudo-terminal) of the meter's line\n"
     "  --baud N             line speed (default 9600)\n"
@@ -42,6 +44,7 @@ const char kUsage[] =
     "  --history FILE       SQLite history and cache; newest record reloaded at start\n"
     "  --plugin-log FILE    the plug-in's console lines go to FILE instead of stdout\n"
     "  --write REG=V[,V...] write registers after the first round and report the outcome\n"
+    "  --presentation FILE  labels, scale factors and units by signal id (--show, history)\n"
     "  --help               show this text\n"
     "exit status: 0 all well; 1 a meter completed no round (or gave up under --rounds),\n"
     "or a --write was refused or got no reply; 2 bad configuration\n";
@@ -239,15 +242,26 @@ bool parseWrite(const std::string& text, WriteRequest& write, std::string& error
     return true;
 }
 
+// The config's "presentation": inline, or the name of a presentation file.
+bool parsePresentationMember(const Json::Value& member, Presentation& presentation,
+                             std::string& error) {
+    if (member.isString()) return presentation.load(member.asString(), error);
+    return presentation.parse(member, error);
+}
+
 bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<LineConfig>& lines,
-                         std::string& error) {
+                         std::string& error, Presentation* presentation) {
     Json::Value doc;
     if (!parseJson(text, doc, error)) return false;
     if (!doc.isObject() || !doc["lines"].isArray() || doc["lines"].empty()) {
         error = "expected an object with a non-empty \"lines\" array";
         return false;
     }
-    if (!checkKeys(doc, {"lines"}, "config", error)) return false;
+    if (!checkKeys(doc, {"lines", "presentation"}, "config", error)) return false;
+    Presentation styles;
+    if (doc.isMember("presentation") &&
+        !parsePresentationMember(doc["presentation"], styles, error))
+        return false;
     std::vector<LineConfig> parsed;
     std::set<unsigned> dataIds;
     for (Json::ArrayIndex i = 0; i < doc["lines"].size(); ++i) {
@@ -334,6 +348,7 @@ bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<Lin
         parsed.push_back(std::move(line));
     }
     lines = std::move(parsed);
+    if (presentation != nullptr && doc.isMember("presentation")) *presentation = std::move(styles);
     return true;
 }
 
@@ -343,7 +358,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
     c.pluginPath = defaultPlugin;
     LineConfig line;
     MeterConfig meter;
-    std::string configPath, settingsPath;
+    std::string configPath, settingsPath, presentationPath;
     long timeoutMs = 1000;
     bool lineGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -445,6 +460,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
             if (!value(c.historyPath)) return false;
         } else if (opt == "--plugin-log") {
             if (!value(c.pluginLogPath)) return false;
+        } else if (opt == "--presentation") {
+            if (!value(presentationPath)) return false;
         } else if (opt == "--write") {
             WriteRequest write;
             if (!value(text) || !parseWrite(text, write, error)) return false;
@@ -465,7 +482,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
         }
         std::string doc;
         if (!readFile(configPath, doc, error)) return false;
-        if (!parseConfigDocument(doc, static_cast<int>(timeoutMs), c.lines, error)) {
+        if (!parseConfigDocument(doc, static_cast<int>(timeoutMs), c.lines, error,
+                                 &c.presentation)) {
             error = "config " + configPath + ": " + error;
             return false;
         }
@@ -480,6 +498,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
         line.meters.push_back(std::move(meter));
         c.lines.push_back(std::move(line));
     }
+    // A presentation file named on the command line wins over the config's.
+    if (!presentationPath.empty() && !c.presentation.load(presentationPath, error)) return false;
     config = std::move(c);
     return true;
 }
@@ -487,8 +507,19 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
 bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& query,
                          std::string& error) {
     HistoryQuery q;
+    std::string presentationPath, configPath;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--data-id") {
+        const std::string& opt = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = opt + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        if (opt == "--data-id") {
             long n = 0;
             if (i + 1 >= args.size() || !parseLong(args[i + 1], 1, 2147483647, n)) {
                 error = "--data-id: expected a number 1..2147483647";
@@ -496,10 +527,33 @@ bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& que
             }
             q.dataId = static_cast<unsigned>(n);
             ++i;
-        } else if (q.path.empty() && args[i].rfind("--", 0) != 0) {
-            q.path = args[i];
+        } else if (opt == "--since") {
+            if (!value(text)) return false;
+            if (!parseLocalTime(text, q.since)) {
+                error =
+                    "--since: expected a local time such as 2024-03-07T09:05:02 or"
+                    " \"2024-03-07 09:05\", got \"" +
+                    text + "\"";
+                return false;
+            }
+        } else if (opt == "--format") {
+            if (!value(text)) return false;
+            if (text == "json") {
+                q.format = HistoryQuery::Format::Json;
+            } else if (text == "csv") {
+                q.format = HistoryQuery::Format::Csv;
+            } else {
+                error = "--format: expected json or csv, got \"" + text + "\"";
+                return false;
+            }
+        } else if (opt == "--presentation") {
+            if (!value(presentationPath)) return false;
+        } else if (opt == "--config") {
+            if (!value(configPath)) return false;
+        } else if (q.path.empty() && opt.rfind("--", 0) != 0) {
+            q.path = opt;
         } else {
-            error = "history: unexpected \"" + args[i] + "\"";
+            error = "history: unexpected \"" + opt + "\"";
             return false;
         }
     }
@@ -507,7 +561,37 @@ bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& que
         error = "history: give the history FILE";
         return false;
     }
+    if (!presentationPath.empty() && !configPath.empty()) {
+        error = "history: --presentation and --config exclude each other";
+        return false;
+    }
+    if (!presentationPath.empty() && !q.presentation.load(presentationPath, error)) return false;
+    if (!configPath.empty()) {
+        std::string doc;
+        std::vector<LineConfig> lines;
+        if (!readFile(configPath, doc, error)) return false;
+        if (!parseConfigDocument(doc, 1000, lines, error, &q.presentation)) {
+            error = "config " + configPath + ": " + error;
+            return false;
+        }
+    }
     query = std::move(q);
+    return true;
+}
+
+bool parseLocalTime(const std::string& text, std::string& normal) {
+    unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    char sep = 0, tail = 0;
+    const int n = std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%c", &y, &mo, &d, &sep, &h,
+                              &mi, &s, &tail);
+    const bool dateOnly = n == 3;
+    const bool minutes = n == 6 && (sep == 'T' || sep == ' ');
+    const bool seconds = n == 7 && (sep == 'T' || sep == ' ');
+    if (!dateOnly && !minutes && !seconds) return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
+    char out[32];
+    std::snprintf(out, sizeof out, "%04u-%02u-%02uT%02u:%02u:%02u", y, mo, d, h, mi, s);
+    normal = out;
     return true;
 }
 

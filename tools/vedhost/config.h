@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "presentation.h"
+
 namespace vedhost {
 
 struct MeterConfig {
@@ -58,13 +60,19 @@ struct HostConfig {
     std::string historyPath;
     std::string pluginLogPath;  // the plug-in's console lines go here, not stdout
     std::optional<WriteRequest> write;
+    Presentation presentation;  // labels, scales and units for vedhost's outputs
     bool help = false;
 };
 
-// `vedhost history FILE [--data-id N]`.
+// `vedhost history FILE [--data-id N] [--since T] [--format json|csv]
+// [--presentation FILE | --config FILE]`.
 struct HistoryQuery {
+    enum class Format { List, Json, Csv };
     std::string path;
     std::optional<unsigned> dataId;
+    std::string since;  // stored at or after this local time, as "2024-03-07T09:05:02"
+    Format format = Format::List;
+    Presentation presentation;
 };
 
 // Parses the arguments after the program name. Returns false with a one-line
@@ -77,9 +85,15 @@ bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& que
                          std::string& error);
 
 // Reads the lines and meters of a --config document into `config.lines`.
-// `timeoutMs` is the response time-out of lines that give none.
+// `timeoutMs` is the response time-out of lines that give none. The
+// document's "presentation" (an object, or the name of a presentation file)
+// goes to `presentation` when one is given.
 bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<LineConfig>& lines,
-                         std::string& error);
+                         std::string& error, Presentation* presentation = nullptr);
+
+// A local time "2024-03-07T09:05:02" (or a space for the T, minutes or the
+// date alone), as "2024-03-07T09:05:02"; false when it is not one.
+bool parseLocalTime(const std::string& text, std::string& normal);
 
 // REG=VALUE[,VALUE...], register and values 0..65535, at most 123 values.
 bool parseWrite(const std::string& text, WriteRequest& write, std::string& error);

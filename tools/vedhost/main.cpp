@@ -21,6 +21,7 @@
 
 #include "config.h"
 #include "event_log.h"
+#include "history_export.h"
 #include "history_store.h"
 #include "host/controller.h"
 #include "host_services.h"
@@ -51,11 +52,9 @@ int listHistory(const std::vector<std::string>& args) {
     if (!parseHistoryCommand(args, query, error)) return configError(error);
     HistoryStore store;
     if (!store.open(query.path, true, error)) return configError(error);
-    const auto rows = store.list(query.dataId);
-    for (const auto& row : rows)
-        std::cout << row.id << "\tdata_id " << row.dataId << "\t" << row.time << "\t"
-                  << row.record.size() << " bytes\n";
-    std::cerr << "vedhost: " << rows.size() << " records" << std::endl;
+    const std::size_t written = writeHistory(store.list(query.dataId), query, std::cout);
+    std::cout << std::flush;
+    std::cerr << "vedhost: " << written << " records" << std::endl;
     return 0;
 }
 

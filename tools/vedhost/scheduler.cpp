@@ -108,7 +108,7 @@ void Scheduler::afterRound(Meter& meter) {
         Json::Value report;
         std::string error;
         parseJson(*text, report, error);
-        writeStdout(reportTable(report, meter.config.dataId));
+        writeStdout(reportTable(report, meter.config.dataId, config_.presentation));
     }
 }
 

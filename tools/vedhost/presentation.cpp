@@ -1,0 +1,234 @@
+#include "presentation.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+#include <locale.h>
+#include <wchar.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "config.h"
+
+namespace vedhost {
+namespace {
+
+using ved96_report::Signal;
+using ved96_report::SignalKind;
+
+// How a status bit reads, by the word that carries it.
+struct BitWords {
+    const char* wordId;
+    const char* set;
+    const char* clear;
+};
+constexpr BitWords kBitWords[] = {
+    {"limit_alarm_status", "ALARM", "ok"},
+    {"di_status", "closed", "open"},
+    {"do_status", "on", "off"},
+};
+
+std::string bitText(const Signal& signal, bool set) {
+    for (const BitWords& words : kBitWords)
+        if (signal.word->word.id == std::string(words.wordId)) return set ? words.set : words.clear;
+    return set ? "1" : "0";
+}
+
+bool plainText(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
+bool parseStyle(const std::string& id, const Json::Value& entry, SignalStyle& style,
+                std::string& error) {
+    const Signal* signal = ved96_report::findSignal(id.c_str());
+    const std::string where = "presentation \"" + id + "\"";
+    if (signal == nullptr || signal->kind == SignalKind::AlertArray) {
+        error = where + ": no signal has this id";
+        return false;
+    }
+    if (!entry.isObject()) {
+        error = where + ": expected an object with \"label\", \"scale\" or \"unit\"";
+        return false;
+    }
+    for (const std::string& name : entry.getMemberNames()) {
+        const Json::Value& v = entry[name];
+        if (name == "label" || name == "unit") {
+            if (!v.isString() || !plainText(v.asString())) {
+                error = where + ": \"" + name + "\" must be text on one line";
+                return false;
+            }
+            (name == "label" ? style.label : style.unit) = v.asString();
+        } else if (name == "scale") {
+            if (!v.isNumeric() || !std::isfinite(v.asDouble()) || v.asDouble() == 0) {
+                error = where + ": \"scale\" must be a non-zero number";
+                return false;
+            }
+            if (signal->kind != SignalKind::Number) {
+                error = where + ": only a numeric signal has a scale";
+                return false;
+            }
+            style.scale = v.asDouble();
+        } else {
+            error = where + ": unknown key \"" + name + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Presentation::parse(const Json::Value& object, std::string& error) {
+    if (!object.isObject()) {
+        error = "presentation: expected an object keyed by signal id";
+        return false;
+    }
+    std::map<std::string, SignalStyle> styles;
+    for (const std::string& id : object.getMemberNames())
+        if (!parseStyle(id, object[id], styles[id], error)) return false;
+    styles_ = std::move(styles);
+    return true;
+}
+
+bool Presentation::load(const std::string& path, std::string& error) {
+    std::string text;
+    if (!readFile(path, text, error)) return false;
+    Json::CharReaderBuilder builder;
+    builder["allowComments"] = true;
+    builder["collectComments"] = false;
+    builder["rejectDupKeys"] = true;
+    builder["failIfExtra"] = true;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value object;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &object, &errors)) {
+        error = "presentation " + path + ": bad JSON: " + errors.substr(0, errors.find('\n'));
+        return false;
+    }
+    if (!parse(object, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+const SignalStyle* Presentation::find(const std::string& id) const {
+    const auto it = styles_.find(id);
+    return it == styles_.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> Presentation::ids() const {
+    std::vector<std::string> out;
+    for (const auto& entry : styles_) out.push_back(entry.first);
+    return out;
+}
+
+std::string Presentation::label(const Signal& signal) const {
+    const SignalStyle* style = find(signal.id);
+    return style != nullptr && !style->label.empty() ? style->label : signal.id;
+}
+
+std::string Presentation::unit(const Signal& signal) const {
+    const SignalStyle* style = find(signal.id);
+    return style != nullptr ? style->unit : std::string();
+}
+
+Json::Value Presentation::value(const SignalValue& v) const {
+    if (v.signal->kind != SignalKind::Number || !v.value.isNumeric()) return v.value;
+    const SignalStyle* style = find(v.signal->id);
+    return roundToSingle(v.value.asDouble() * (style != nullptr ? style->scale : 1.0));
+}
+
+Json::Value Presentation::values(const std::vector<SignalValue>& list) const {
+    Json::Value object(Json::objectValue);
+    for (const SignalValue& v : list) object[v.signal->id] = value(v);
+    return object;
+}
+
+std::string Presentation::text(const SignalValue& v) const {
+    std::string out;
+    const Json::Value shown = value(v);
+    if (shown.isBool() && v.signal->kind == SignalKind::Bit)
+        out = bitText(*v.signal, shown.asBool());
+    else if (shown.isNumeric())
+        out = numberText(shown.asDouble());
+    else if (shown.isString())
+        out = shown.asString();
+    else
+        out = "-";
+    const std::string u = unit(*v.signal);
+    return u.empty() ? out : out + " " + u;
+}
+
+std::string numberText(double value) {
+    const double single = static_cast<float>(value);
+    if (!std::isfinite(single)) return single != single ? "nan" : single > 0 ? "inf" : "-inf";
+    // The fewest significant digits that read back as the same single value.
+    char text[64];
+    int digits = 1;
+    for (; digits < 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*e", digits - 1, single);
+        if (static_cast<float>(std::strtod(text, nullptr)) == static_cast<float>(single)) break;
+    }
+    std::snprintf(text, sizeof text, "%.*e", digits - 1, single);
+    // Written out in plain decimals ("230", "0.001"), not as 2.3e+02.
+    const int exponent = std::atoi(std::strchr(text, 'e') + 1);
+    if (exponent < -6 || exponent > 15) return text;
+    std::snprintf(text, sizeof text, "%.*f", std::max(0, digits - 1 - exponent), single);
+    return text;
+}
+
+double roundToSingle(double value) {
+    if (!std::isfinite(value)) return value;
+    return std::strtod(numberText(value).c_str(), nullptr);
+}
+
+std::string presentedJson(const Json::Value& value) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["precision"] = 15;
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, value);
+}
+
+std::size_t displayWidth(const std::string& text) {
+    // The width of a character is the C library's, read in its UTF-8 locale.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    const bool haveLocale = utf8 != static_cast<locale_t>(0);
+    const locale_t previous = haveLocale ? uselocale(utf8) : static_cast<locale_t>(0);
+    std::size_t width = 0;
+    const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = at + text.size();
+    while (at < end) {
+        const unsigned char lead = *at;
+        std::size_t n = lead < 0x80         ? 1
+                        : (lead >> 5) == 6  ? 2
+                        : (lead >> 4) == 14 ? 3
+                        : (lead >> 3) == 30 ? 4
+                                            : 0;
+        bool valid = n != 0 && static_cast<std::size_t>(end - at) >= n;
+        for (std::size_t k = 1; valid && k < n; ++k) valid = (at[k] & 0xC0) == 0x80;
+        if (!valid) {
+            // A byte that is not UTF-8 shows as one replacement character.
+            width += 1;
+            at += 1;
+            continue;
+        }
+        char32_t code = n == 1 ? lead : lead & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) code = (code << 6) | (at[k] & 0x3F);
+        // Without the locale, three- and four-byte characters (CJK) count two.
+        const int w = haveLocale ? wcwidth(static_cast<wchar_t>(code)) : n >= 3 ? 2 : 1;
+        width += w < 0 ? 1 : static_cast<std::size_t>(w);
+        at += n;
+    }
+    if (haveLocale) uselocale(previous);
+    return width;
+}
+
+}  // namespace vedhost

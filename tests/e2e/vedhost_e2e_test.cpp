@@ -530,7 +530,7 @@ TEST_F(HostE2E, PluginLogTakesThePluginsLinesAndLeavesTheTable) {
     EXPECT_EQ(countOf(log, "rvSize is 0\n"), 2u) << log;
     EXPECT_NE(log.find("data_id:1 model:ved96 b ini not found\n"), std::string::npos) << log;
     EXPECT_EQ(run.out.find("rvSize"), std::string::npos) << run.out;
-    EXPECT_EQ(countOf(run.out, "voltage           2301       2302       2299"), 2u) << run.out;
+    EXPECT_EQ(countOf(run.out, "A相电压 phase_voltage_a 2301"), 2u) << run.out;
     EXPECT_GE(countOf(run.out, "\"event\":\"SaveDeviceHistory\""), 2u);
 }
 

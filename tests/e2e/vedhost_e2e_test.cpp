@@ -275,24 +275,29 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HostE2E, SilentMeterGivesErrorsAndRoundsResumeWhenItAnswers) {
     Child* sim = nullptr;
     const std::string where = startImageSim("rtu", kImage, {}, &sim);
-    auto args = lineArgs("rtu", where);
-    args.insert(args.end(), {"--interval", "0.1", "--report", dir_ / "report.jsonl"});
+    // Rounds resume only when every exchange of a round is answered in time:
+    // the response time-out and the waits leave room for a loaded machine and
+    // for the target under emulation, where the simulator answers slowly.
+    const std::vector<std::string> args = {
+        "--rtu",      where, "--timeout-ms", "1500",
+        "--interval", "0.1", "--report",     dir_ / "report.jsonl"};
     Child& host = startHost(args);
     const auto reports = [&] { return readLines(dir_ / "report.jsonl").size(); };
     const auto errors = [&] {
         return countOf(readText(dir_ / "host.out"), "SPModbus get error\n");
     };
+    const auto limit = 30000ms;
 
-    ASSERT_TRUE(eventually([&] { return reports() >= 1; }));
+    ASSERT_TRUE(eventually([&] { return reports() >= 1; }, limit));
     sim->signal(SIGSTOP);
-    ASSERT_TRUE(eventually([&] { return errors() >= 2; }));
+    ASSERT_TRUE(eventually([&] { return errors() >= 2; }, limit));
     const std::size_t whileSilent = reports();
-    ASSERT_TRUE(eventually([&] { return errors() >= 4; }));
+    ASSERT_TRUE(eventually([&] { return errors() >= 4; }, limit));
     EXPECT_EQ(reports(), whileSilent) << "a round completed while the meter was silent";
     EXPECT_TRUE(host.running());
 
     sim->signal(SIGCONT);
-    EXPECT_TRUE(eventually([&] { return reports() >= whileSilent + 2; }));
+    EXPECT_TRUE(eventually([&] { return reports() >= whileSilent + 2; }, limit));
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(5000ms), 0) << readText(dir_ / "host.err");
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace vedhost {
 namespace {
 
@@ -91,6 +93,29 @@ TEST(ParseCommandLine, EveryOptionReachesItsPlace) {
     EXPECT_EQ(config.write->address, 6008);
 }
 
+TEST(ParseCommandLine, MqttOptionsInOneStruct) {
+    const std::string passwordFile = ::testing::TempDir() + "/vedhost-mqtt-password";
+    std::ofstream(passwordFile) << "s3cret\nignored\n";
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine(
+        {"--tcp", "h:1", "--mqtt", "broker.lan:8883", "--mqtt-prefix", "site/a", "--mqtt-user", "u",
+         "--mqtt-password-file", passwordFile, "--mqtt-queue", "50"},
+        "p.so", config, error))
+        << error;
+    ASSERT_TRUE(config.mqtt.has_value());
+    EXPECT_EQ(config.mqtt->host, "broker.lan");
+    EXPECT_EQ(config.mqtt->port, 8883);
+    EXPECT_EQ(config.mqtt->prefix, "site/a");
+    EXPECT_EQ(config.mqtt->user, "u");
+    EXPECT_EQ(config.mqtt->password, "s3cret") << "the first line, without its newline";
+    EXPECT_EQ(config.mqtt->queueLimit, 50u);
+
+    HostConfig plain;
+    ASSERT_TRUE(parseCommandLine({"--tcp", "h:1"}, "p.so", plain, error));
+    EXPECT_FALSE(plain.mqtt.has_value());
+}
+
 TEST(ParseCommandLine, RefusesWithAReason) {
     const struct {
         std::vector<std::string> args;
@@ -110,6 +135,16 @@ TEST(ParseCommandLine, RefusesWithAReason) {
         {{"--tcp", "h:1", "--colour"}, "unknown option \"--colour\""},
         {{"--tcp", "h:1", "--config", "c.json"}, "exclude each other"},
         {{"--tcp", "h:1", "--settings", "/no/such/file.json"}, "cannot read"},
+        {{"--tcp", "h:1", "--mqtt", "broker"}, "--mqtt: expected HOST:PORT"},
+        {{"--tcp", "h:1", "--mqtt-prefix", "p"}, "need --mqtt HOST:PORT"},
+        {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-prefix", "a/#"}, "--mqtt-prefix"},
+        {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-prefix", "a/"}, "--mqtt-prefix"},
+        {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-password-file", "f"}, "needs --mqtt-user"},
+        {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-user", "u", "--mqtt-password-file",
+          "/no/such/file"},
+         "cannot read"},
+        {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-tls-ca", "/no/such/ca.pem"}, "cannot read"},
+        {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-queue", "0"}, "--mqtt-queue"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.reason);

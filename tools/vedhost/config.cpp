@@ -43,6 +43,12 @@ const char kUsage[] =
     "  --events FILE|-      every host service call and Modbus exchange, JSON lines\n"
     "  --history FILE       SQLite history and cache; newest record reloaded at start\n"
     "  --plugin-log FILE    the plug-in's console lines go to FILE instead of stdout\n"
+    "  --mqtt HOST:PORT     publish each meter's state, alarms and status to an MQTT broker\n"
+    "  --mqtt-prefix P      topic prefix (default ved96): P/DATA_ID/state|alarm|status\n"
+    "  --mqtt-user U        user name for the broker\n"
+    "  --mqtt-password-file F  the password, first line of F\n"
+    "  --mqtt-tls-ca FILE   TLS to the broker, its certificate checked against this CA\n"
+    "  --mqtt-queue N       messages kept per meter while the broker is away (default 1000)\n"
     "  --write REG=V[,V...] write registers after the first round and report the outcome\n"
     "  --presentation FILE  labels, scale factors and units by signal id (--show, history)\n"
     "  --help               show this text\n"
@@ -361,6 +367,9 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
     std::string configPath, settingsPath, presentationPath;
     long timeoutMs = 1000;
     bool lineGiven = false;
+    MqttOptions mqtt;
+    std::string passwordPath;
+    bool mqttGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
         auto value = [&](std::string& out) {
@@ -462,6 +471,29 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
             if (!value(c.pluginLogPath)) return false;
         } else if (opt == "--presentation") {
             if (!value(presentationPath)) return false;
+        } else if (opt == "--mqtt") {
+            if (!value(text)) return false;
+            if (!parseHostPort(text, mqtt.host, mqtt.port)) {
+                error = "--mqtt: expected HOST:PORT, got \"" + text + "\"";
+                return false;
+            }
+            mqttGiven = true;
+        } else if (opt == "--mqtt-prefix") {
+            if (!value(mqtt.prefix)) return false;
+            if (mqtt.prefix.empty() || mqtt.prefix.find_first_of("+#") != std::string::npos ||
+                mqtt.prefix.back() == '/') {
+                error = "--mqtt-prefix: a topic level without +, # or a trailing /";
+                return false;
+            }
+        } else if (opt == "--mqtt-user") {
+            if (!value(mqtt.user)) return false;
+        } else if (opt == "--mqtt-password-file") {
+            if (!value(passwordPath)) return false;
+        } else if (opt == "--mqtt-tls-ca") {
+            if (!value(mqtt.tlsCaFile)) return false;
+        } else if (opt == "--mqtt-queue") {
+            if (!number(1, 1000000, n)) return false;
+            mqtt.queueLimit = static_cast<std::size_t>(n);
         } else if (opt == "--write") {
             WriteRequest write;
             if (!value(text) || !parseWrite(text, write, error)) return false;
@@ -475,6 +507,25 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
         config = std::move(c);
         return true;
     }
+    if (!mqttGiven && (mqtt.prefix != MqttOptions().prefix || !mqtt.user.empty() ||
+                       mqtt.queueLimit != MqttOptions().queueLimit || !passwordPath.empty() ||
+                       !mqtt.tlsCaFile.empty())) {
+        error = "the --mqtt-* options need --mqtt HOST:PORT";
+        return false;
+    }
+    if (!passwordPath.empty()) {
+        if (mqtt.user.empty()) {
+            error = "--mqtt-password-file needs --mqtt-user";
+            return false;
+        }
+        if (!readFile(passwordPath, mqtt.password, error)) return false;
+        mqtt.password = mqtt.password.substr(0, mqtt.password.find_first_of("\r\n"));
+    }
+    if (!mqtt.tlsCaFile.empty()) {
+        std::string ignored;
+        if (!readFile(mqtt.tlsCaFile, ignored, error)) return false;
+    }
+    if (mqttGiven) c.mqtt = std::move(mqtt);
     if (!configPath.empty()) {
         if (lineGiven) {
             error = "--config and --rtu/--tcp exclude each other";

@@ -49,6 +49,18 @@ struct WriteRequest {
     std::string text;  // as given, for messages
 };
 
+// Where and how to publish to an MQTT broker (--mqtt and the --mqtt-* options).
+struct MqttOptions {
+    std::string host;
+    int port = 1883;
+    std::string prefix = "ved96";  // topics are PREFIX/DATA_ID/state, .../alarm, .../status
+    std::string user;
+    std::string password;           // the first line of --mqtt-password-file
+    std::string tlsCaFile;          // set: TLS, the broker's certificate checked against this CA
+    std::size_t queueLimit = 1000;  // per meter, messages kept while the broker is away
+    int keepaliveSeconds = 30;
+};
+
 struct HostConfig {
     std::string pluginPath;
     std::vector<LineConfig> lines;
@@ -61,6 +73,7 @@ struct HostConfig {
     std::string pluginLogPath;  // the plug-in's console lines go here, not stdout
     std::optional<WriteRequest> write;
     Presentation presentation;  // labels, scales and units for vedhost's outputs
+    std::optional<MqttOptions> mqtt;
     bool help = false;
 };
 

@@ -71,6 +71,9 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
     e["active"] = active;
     e["serial"] = serial;
     log(e);
+    if (publisher_ != nullptr)
+        publisher_->alarmCheck(device.DataId(), level, key, alarmId, valueText, message, active,
+                               serial);
     return false;
 }
 
@@ -79,6 +82,7 @@ bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, flo
     e["key"] = key;
     e["value"] = value;
     log(e);
+    if (publisher_ != nullptr) publisher_->analogReport(device.DataId(), key, value);
     return false;
 }
 
@@ -127,6 +131,14 @@ void HostServices::replayingCache(const SMDVDevice& device, bool replaying) {
         replaying_.insert(&device);
     else
         replaying_.erase(&device);
+}
+
+void HostServices::roundReport(unsigned dataId, const Json::Value& report) {
+    if (publisher_ != nullptr) publisher_->round(dataId, report);
+}
+
+void HostServices::meterAnswering(unsigned dataId, bool answering) {
+    if (publisher_ != nullptr) publisher_->answering(dataId, answering);
 }
 
 long HostServices::roundsCompleted(const SMDVDevice& device) const {

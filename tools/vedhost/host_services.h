@@ -16,6 +16,22 @@
 
 namespace vedhost {
 
+// Another place the host's results go, beside the event log and the history:
+// an MQTT broker. It hears of each completed round's report, of the meter
+// answering or falling silent, and of the alarm checks and analog reports the
+// device passes to the host. Called from the line threads; it must never hold
+// them up (a broker that is away does not stop polling).
+class Publisher {
+  public:
+    virtual ~Publisher() = default;
+    virtual void round(unsigned dataId, const Json::Value& report) = 0;
+    virtual void answering(unsigned dataId, bool answering) = 0;
+    virtual void alarmCheck(unsigned dataId, int level, const std::string& key,
+                            const std::string& alarmId, const std::string& valueText,
+                            const std::string& message, bool active, unsigned short serial) = 0;
+    virtual void analogReport(unsigned dataId, const std::string& key, float value) = 0;
+};
+
 class HostServices : public host::Services {
   public:
     HostServices(LineSink* events, HistoryStore* history) : events_(events), history_(history) {}
@@ -48,9 +64,16 @@ class HostServices : public host::Services {
     // Writes an event, if an event log is open.
     void log(const Json::Value& event);
 
+    // The publisher, if any, that hears of rounds, alarms and answering meters.
+    void setPublisher(Publisher* publisher) { publisher_ = publisher; }
+    bool publishing() const { return publisher_ != nullptr; }
+    void roundReport(unsigned dataId, const Json::Value& report);
+    void meterAnswering(unsigned dataId, bool answering);
+
   private:
     LineSink* events_;
     HistoryStore* history_;
+    Publisher* publisher_ = nullptr;
     mutable std::mutex mutex_;
     std::map<const SMDVDevice*, long> rounds_;
     std::set<const SMDVDevice*> replaying_;

@@ -26,6 +26,7 @@
 #include "host/controller.h"
 #include "host_services.h"
 #include "modbus_line.h"
+#include "mqtt_sink.h"
 #include "plugin.h"
 #include "scheduler.h"
 #include "stop_signals.h"
@@ -168,6 +169,19 @@ int runHost(const HostConfig& config) {
     for (std::size_t i = 0; i < lines.size(); ++i)
         createMeters(config.lines[i], plugin, *lines[i].link, services, controller, lines[i]);
 
+    // The broker is one more place the results go; it may be away at start.
+    std::unique_ptr<MqttSink> mqtt;
+    if (config.mqtt) {
+        mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation);
+        for (const Line& line : lines)
+            for (const auto& meter : line.meters)
+                if (meter->active && !mqtt->addMeter(meter->config.dataId, meter->line->name(),
+                                                     meter->config.slave, error))
+                    return configError(error);
+        services.setPublisher(mqtt.get());
+        mqtt->start();
+    }
+
     int result = 0;
     {
         Scheduler scheduler(config, services, &report);
@@ -190,11 +204,13 @@ int runHost(const HostConfig& config) {
                 }
             }
             scheduler.join();
+            if (mqtt) mqtt->stop();
             if (!scheduler.allWell()) result = kExitRuntime;
         }
     }
     // Devices go before the services and lines they use.
     for (Line& line : lines) line.meters.clear();
+    services.setPublisher(nullptr);
     host::setDefaultServices(nullptr);
     return result;
 }

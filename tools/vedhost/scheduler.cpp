@@ -88,7 +88,7 @@ std::optional<std::string> Scheduler::fetchReport(SMDVDevice& device) {
 
 void Scheduler::afterRound(Meter& meter) {
     const bool wantReport = report_ != nullptr && report_->isOpen();
-    if (!wantReport && !config_.show) return;
+    if (!wantReport && !config_.show && !services_.publishing()) return;
     const auto text = fetchReport(*meter.device);
     if (!text) {
         std::cerr << "vedhost: data id " << meter.config.dataId << ": no report" << std::endl;
@@ -104,12 +104,12 @@ void Scheduler::afterRound(Meter& meter) {
         line.pop_back();
         report_->writeLine(line + ",\"report\":" + *text + "}");
     }
-    if (config_.show) {
-        Json::Value report;
-        std::string error;
-        parseJson(*text, report, error);
-        writeStdout(reportTable(report, meter.config.dataId, config_.presentation));
-    }
+    if (!config_.show && !services_.publishing()) return;
+    Json::Value report;
+    std::string error;
+    parseJson(*text, report, error);
+    if (config_.show) writeStdout(reportTable(report, meter.config.dataId, config_.presentation));
+    services_.roundReport(meter.config.dataId, report);
 }
 
 void Scheduler::write(Meter& meter) {
@@ -151,6 +151,7 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
     if (!completed) {
         if (!meter.silent) {
             meter.silent = true;
+            services_.meterAnswering(meter.config.dataId, false);
             const ModbusLine::Failure& failure = line.link->lastFailure();
             std::cerr << "vedhost: " << meterName(meter) << ": no reply since "
                       << clockTime(failure.reason.empty() ? std::chrono::system_clock::now()
@@ -165,6 +166,8 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
                       << " without reply" << std::endl;
             meter.silent = false;
         }
+        if (meter.polledRounds == 1 || meter.silentRounds > 0)
+            services_.meterAnswering(meter.config.dataId, true);
         meter.silentRounds = 0;
         afterRound(meter);
         if (config_.write && !meter.writeDone) {

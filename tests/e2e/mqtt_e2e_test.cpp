@@ -1,0 +1,396 @@
+// vedhost publishing to a real mosquitto broker on loopback: the messages of
+// three meters on one line, the retained status and the last will, a broker
+// that is down at start or restarted mid-run, and a refused password. The
+// broker runs on a free port with its own configuration in a scratch
+// directory; every wait is for a condition, with a generous deadline, so the
+// tests hold under sanitizers and emulation.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "processes.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr auto kDeadline = 30000ms;
+
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+bool accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+Json::Value parse(const std::string& text) {
+    Json::Value value;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 200);
+    return value;
+}
+
+// The real broker, on a port of its own, keeping its sessions in the scratch
+// directory so that a restart finds a durable subscriber's queue again.
+class Broker {
+  public:
+    // Anonymous clients are let in unless `extraConfig` says otherwise.
+    Broker(const Scratch& dir, std::string extraConfig = "allow_anonymous true\n")
+        : dir_(dir), port_(freePort()), extra_(std::move(extraConfig)) {}
+
+    int port() const { return port_; }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    void start() {
+        const std::string config =
+            dir_.write("mosquitto.conf", "listener " + std::to_string(port_) +
+                                             " 127.0.0.1\n"
+                                             "persistence true\npersistence_location " +
+                                             dir_.path().string() + "/\n" +
+                                             (getuid() == 0 ? "user root\n" : "") + extra_);
+        child_ = std::make_unique<Child>(
+            std::vector<std::string>{env("MOSQUITTO", "/usr/sbin/mosquitto"), "-c", config},
+            dir_ / "broker.out", dir_ / "broker.err", dir_.path().string());
+        ASSERT_TRUE(eventually([&] { return accepts(port_); }, kDeadline))
+            << readText(dir_ / "broker.err");
+    }
+    // A clean stop: the broker saves its sessions and queued messages.
+    void stop() {
+        child_->signal(SIGTERM);
+        ASSERT_TRUE(child_->wait(kDeadline).has_value());
+    }
+
+  private:
+    const Scratch& dir_;
+    int port_;
+    std::string extra_;
+    std::unique_ptr<Child> child_;
+};
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retained;
+};
+
+// A subscriber to PREFIX/#, with QoS 1. A durable one keeps its session on
+// the broker, so that what is published while it is away waits for it.
+class Subscriber {
+  public:
+    Subscriber(int port, bool durable, const std::string& user = "",
+               const std::string& password = "") {
+        static const int init = mosquitto_lib_init();
+        (void)init;
+        const std::string id = "e2e-sub-" + std::to_string(getpid()) + "-" + std::to_string(port);
+        mosq_ = mosquitto_new(durable ? id.c_str() : nullptr, !durable, this);
+        if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
+        mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
+        mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
+            if (rc == 0) mosquitto_subscribe(m, nullptr, "ved96/#", 1);
+        });
+        mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed_ = true;
+        });
+        mosquitto_message_callback_set(
+            mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
+                auto* s = static_cast<Subscriber*>(self);
+                std::lock_guard<std::mutex> lock(s->mutex_);
+                s->messages_.push_back({m->topic,
+                                        std::string(static_cast<const char*>(m->payload),
+                                                    static_cast<std::size_t>(m->payloadlen)),
+                                        m->retain});
+            });
+        EXPECT_EQ(mosquitto_connect(mosq_, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
+        mosquitto_loop_start(mosq_);
+        EXPECT_TRUE(eventually([this] { return subscribed_.load(); }, kDeadline));
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop_stop(mosq_, false);
+        mosquitto_destroy(mosq_);
+    }
+
+    std::vector<Message> messages(const std::string& topic = "") {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Message> out;
+        for (const auto& m : messages_)
+            if (topic.empty() || m.topic == topic) out.push_back(m);
+        return out;
+    }
+    // Waits for a message on `topic` with `payload` (any payload when empty).
+    bool waitFor(const std::string& topic, const std::string& payload = "", std::size_t count = 1) {
+        return eventually(
+            [&] {
+                std::size_t n = 0;
+                for (const auto& m : messages(topic)) n += payload.empty() || m.payload == payload;
+                return n >= count;
+            },
+            kDeadline);
+    }
+
+  private:
+    mosquitto* mosq_ = nullptr;
+    std::mutex mutex_;
+    std::vector<Message> messages_;
+    std::atomic<bool> subscribed_{false};
+};
+
+std::string imageJson(int phaseVoltageA) {
+    return "{\"0\": " + std::to_string(phaseVoltageA) + ", \"6000\": 380}";
+}
+
+class MqttE2E : public ::testing::Test {
+  protected:
+    // A simulator answering units 1..count on one pseudo-terminal, unit n
+    // with a phase A voltage of 2300 + n; returns the line's path.
+    std::string startLine(int count) {
+        std::vector<std::string> args = {env("VED96_SIM", VED96_SIM_PATH), "--pty", "--slave", ""};
+        for (int unit = 1; unit <= count; ++unit) {
+            args[3] += (unit > 1 ? "," : "") + std::to_string(unit);
+            args.push_back("--image");
+            args.push_back(
+                dir_.write("unit" + std::to_string(unit) + ".json", imageJson(2300 + unit)));
+        }
+        children_.push_back(std::make_unique<Child>(args, dir_ / "sim.out", dir_ / "sim.err",
+                                                    dir_.path().string()));
+        std::string where;
+        EXPECT_TRUE(eventually([&] {
+            const auto lines = readLines(dir_ / "sim.out");
+            if (lines.empty()) return false;
+            where = lines[0].substr(lines[0].find(' ') + 1);
+            return true;
+        }));
+        return where;
+    }
+
+    Child& startHost(std::vector<std::string> args) {
+        args.insert(args.begin(), env("VEDHOST", VEDHOST_PATH));
+        children_.push_back(std::make_unique<Child>(args, dir_ / "host.out", dir_ / "host.err",
+                                                    dir_.path().string()));
+        return *children_.back();
+    }
+
+    std::size_t reports() { return readLines(dir_ / "report.jsonl").size(); }
+    std::string hostErr() { return readText(dir_ / "host.err"); }
+
+    Scratch dir_;
+    std::vector<std::unique_ptr<Child>> children_;
+};
+
+// --- Three meters on one line ----------------------------------------------------
+
+TEST_F(MqttE2E, StateAlarmsAndRetainedStatusOfThreeMeters) {
+    Broker broker(dir_);
+    broker.start();
+    Subscriber live(broker.port(), false);
+    const std::string where = startLine(3);
+    // Meter 1 watches its voltage rating with an upper and a lower limit; the
+    // write in its first round moves the rating from 380 across both.
+    const std::string thresholds =
+        R"({"appSetting": {"b_mode": 5}, "thresholdSetting": {"u": {"ID": "A01",
+            "SignalName": "电压一次侧额定值", "UpValue": 400, "UpReconverValue": 390,
+            "UpAlarmLevel": 2, "LowValue": 450, "LowReconverValue": 460, "LowAlarmLevel": 3}}})";
+    const std::string config = dir_.write(
+        "config.json", "{\"lines\": [{\"rtu\": \"" + where +
+                           "\", \"timeout_ms\": 500, \"meters\": ["
+                           "{\"slave\": 1, \"data_id\": 1, \"settings\": " +
+                           thresholds +
+                           "}, {\"slave\": 2, \"data_id\": 2}, {\"slave\": 3, \"data_id\": 3}]}]}");
+    // The report is rebuilt once per second of round time: rounds 1.1 s apart.
+    // The state carries the values as the user's presentation scales them.
+    const std::string presentation =
+        dir_.write("presentation.json", R"({"phase_voltage_a": {"scale": 0.1, "unit": "V"}})");
+    Child& host = startHost({"--config", config, "--rounds", "3", "--interval", "1.1", "--write",
+                             "6000=500", "--mqtt", broker.address(), "--plugin-log",
+                             dir_ / "plugin.log", "--presentation", presentation});
+    ASSERT_EQ(host.wait(60000ms), 0) << hostErr();
+
+    for (int unit = 1; unit <= 3; ++unit) {
+        SCOPED_TRACE("data id " + std::to_string(unit));
+        const std::string base = "ved96/" + std::to_string(unit);
+        ASSERT_TRUE(live.waitFor(base + "/status", "offline"));
+        const auto states = live.messages(base + "/state");
+        ASSERT_EQ(states.size(), 3u);
+        for (const auto& m : states) {
+            const Json::Value state = parse(m.payload);
+            EXPECT_EQ(state["data_id"].asInt(), unit);
+            EXPECT_EQ(state["slave"].asInt(), unit);
+            EXPECT_EQ(state["line"].asString(), "rtu " + where);
+            EXPECT_EQ(state["time"].asString().size(), 23u);
+            EXPECT_EQ(state["values"]["phase_voltage_a"].asDouble(), 230.0 + unit / 10.0);
+            EXPECT_EQ(state["units"]["phase_voltage_a"].asString(), "V");
+            EXPECT_EQ(state["values"]["phase_voltage_c"].asDouble(), 0.0) << "not scaled";
+        }
+        EXPECT_EQ(parse(states.back().payload)["values"]["voltage_primary_rated"].asDouble(),
+                  500.0);
+        std::vector<std::string> status;
+        for (const auto& m : live.messages(base + "/status")) status.push_back(m.payload);
+        EXPECT_EQ(status.back(), "offline");
+        EXPECT_NE(std::find(status.begin(), status.end(), "online"), status.end());
+    }
+
+    // Each alarm once when raised and once when cleared, not once per round.
+    std::set<std::string> alarms;
+    for (const auto& m : live.messages("ved96/1/alarm")) {
+        const Json::Value a = parse(m.payload);
+        EXPECT_EQ(a["data_id"].asInt(), 1);
+        EXPECT_EQ(a["key"].asString(), "电压一次侧额定值");
+        EXPECT_EQ(a["signal"].asString(), "voltage_primary_rated");
+        alarms.insert(a["alarm_id"].asString() + " " + a["state"].asString() + " " +
+                      a["value"].asString());
+    }
+    EXPECT_EQ(alarms, (std::set<std::string>{"A01003 raised 380", "A01003 cleared 500",
+                                             "A01001 raised 500"}));
+    EXPECT_EQ(live.messages("ved96/1/alarm").size(), 3u);
+    EXPECT_TRUE(live.messages("ved96/2/alarm").empty());
+
+    // A subscriber that comes later gets each meter's status, retained.
+    Subscriber late(broker.port(), false);
+    for (int unit = 1; unit <= 3; ++unit) {
+        ASSERT_TRUE(late.waitFor("ved96/" + std::to_string(unit) + "/status", "offline"));
+        EXPECT_TRUE(late.messages("ved96/" + std::to_string(unit) + "/status")[0].retained);
+    }
+}
+
+// --- The host dies ---------------------------------------------------------------
+
+TEST_F(MqttE2E, LastWillLeavesOfflineWhenTheHostDies) {
+    Broker broker(dir_);
+    broker.start();
+    Subscriber live(broker.port(), false);
+    const std::string where = startLine(1);
+    Child& host = startHost({"--rtu", where, "--interval", "0.2", "--mqtt", broker.address(),
+                             "--mqtt-prefix", "ved96"});
+    ASSERT_TRUE(live.waitFor("ved96/1/status", "online")) << hostErr();
+    ASSERT_TRUE(live.waitFor("ved96/1/state"));
+    host.signal(SIGKILL);
+    ASSERT_TRUE(live.waitFor("ved96/1/status", "offline"));
+    Subscriber late(broker.port(), false);
+    ASSERT_TRUE(late.waitFor("ved96/1/status", "offline"));
+    EXPECT_TRUE(late.messages("ved96/1/status")[0].retained);
+}
+
+// --- The broker goes away --------------------------------------------------------
+
+TEST_F(MqttE2E, BrokerRestartedMidRunLosesNoMessageAndPollingGoesOn) {
+    Broker broker(dir_);
+    broker.start();
+    auto durable = std::make_unique<Subscriber>(broker.port(), true);
+    const std::string where = startLine(1);
+    Child& host = startHost({"--rtu", where, "--interval", "0.2", "--mqtt", broker.address(),
+                             "--report", dir_ / "report.jsonl"});
+    ASSERT_TRUE(durable->waitFor("ved96/1/state", "", 2)) << hostErr();
+
+    broker.stop();
+    const std::size_t before = reports();
+    ASSERT_TRUE(eventually([&] { return reports() >= before + 5; }, kDeadline))
+        << "polling stopped with the broker";
+    ASSERT_TRUE(eventually([&] { return countOf(hostErr(), "connection lost") == 1; }))
+        << hostErr();
+    broker.start();
+    ASSERT_TRUE(eventually([&] { return countOf(hostErr(), "connected\n") == 2; }, kDeadline))
+        << hostErr();
+    host.signal(SIGTERM);
+    ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
+
+    // Every round reached the broker once (QoS 1 may repeat one in flight).
+    ASSERT_TRUE(durable->waitFor("ved96/1/status", "offline"));
+    std::set<std::string> times;
+    for (const auto& m : durable->messages("ved96/1/state"))
+        times.insert(parse(m.payload)["time"].asString());
+    EXPECT_EQ(times.size(), reports()) << hostErr();
+}
+
+TEST_F(MqttE2E, BrokerDownAtStartGetsTheNewestKeptMessages) {
+    Broker broker(dir_);
+    // The durable subscriber's session is made first, so that it is waiting
+    // on the broker whenever the host gets through.
+    broker.start();
+    auto durable = std::make_unique<Subscriber>(broker.port(), true);
+    durable.reset();
+    broker.stop();
+
+    const std::string where = startLine(1);
+    Child& host = startHost({"--rtu", where, "--interval", "0.2", "--mqtt", broker.address(),
+                             "--mqtt-queue", "3", "--report", dir_ / "report.jsonl"});
+    ASSERT_TRUE(eventually([&] { return reports() >= 6; }, kDeadline)) << hostErr();
+    EXPECT_EQ(countOf(hostErr(), "cannot connect: Connection refused"), 1u) << hostErr();
+    broker.start();
+    ASSERT_TRUE(eventually([&] { return countOf(hostErr(), "connected\n") == 1; }, kDeadline))
+        << hostErr();
+    const std::string err = hostErr();
+    EXPECT_NE(err.find("data id 1: sending 3 kept messages, "), std::string::npos) << err;
+    EXPECT_NE(err.find(" oldest dropped while the broker was away\n"), std::string::npos) << err;
+    host.signal(SIGTERM);
+    ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
+
+    durable = std::make_unique<Subscriber>(broker.port(), true);
+    ASSERT_TRUE(durable->waitFor("ved96/1/status", "offline"));
+    const auto states = durable->messages("ved96/1/state");
+    // The three newest of the rounds before the connect, then every later one.
+    ASSERT_GE(states.size(), 3u);
+    EXPECT_LT(states.size(), reports());
+    EXPECT_EQ(parse(states.back().payload)["data_id"].asInt(), 1);
+}
+
+// --- Credentials -----------------------------------------------------------------
+
+TEST_F(MqttE2E, WrongPasswordIsRefusedWithOneClearLineAndPollingGoesOn) {
+    const std::string passwords = dir_ / "passwords";
+    const std::string make = "mosquitto_passwd -c -b " + passwords + " meterhost s3cret >" +
+                             dir_ / "passwd.out" + " 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0) << readText(dir_ / "passwd.out");
+    Broker broker(dir_, "allow_anonymous false\npassword_file " + passwords + "\n");
+    broker.start();
+    Subscriber live(broker.port(), false, "meterhost", "s3cret");
+    const std::string where = startLine(1);
+
+    dir_.write("wrong", "guess\n");
+    Child& refused =
+        startHost({"--rtu", where, "--rounds", "3", "--interval", "0.3", "--mqtt", broker.address(),
+                   "--mqtt-user", "meterhost", "--mqtt-password-file", dir_ / "wrong", "--report",
+                   dir_ / "report.jsonl"});
+    ASSERT_EQ(refused.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(reports(), 3u);
+    const std::string err = hostErr();
+    EXPECT_EQ(countOf(err, "vedhost: mqtt " + broker.address() +
+                               ": refused by the broker: Connection Refused: not authorised. "
+                               "(check --mqtt-user and --mqtt-password-file)\n"),
+              1u)
+        << err;
+    EXPECT_TRUE(live.messages().empty());
+
+    dir_.write("right", "s3cret\n");
+    Child& accepted =
+        startHost({"--rtu", where, "--rounds", "1", "--mqtt", broker.address(), "--mqtt-user",
+                   "meterhost", "--mqtt-password-file", dir_ / "right"});
+    ASSERT_EQ(accepted.wait(kDeadline), 0) << hostErr();
+    EXPECT_TRUE(live.waitFor("ved96/1/state"));
+}
+
+}  // namespace

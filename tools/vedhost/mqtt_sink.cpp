@@ -1,0 +1,407 @@
+#include "mqtt_sink.h"
+
+#include <mosquitto.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <iostream>
+#include <set>
+#include <unordered_map>
+
+#include "event_log.h"
+#include "signal_values.h"
+
+namespace vedhost {
+namespace {
+
+constexpr int kQos = 1;
+// Messages handed to libmosquitto and not yet acknowledged, per connection;
+// the rest wait in our own bounded queue.
+constexpr std::size_t kInFlight = 20;
+constexpr auto kStopWait = std::chrono::seconds(5);
+
+// The ASCII id of a report key, or nullptr when the key is not a report member.
+const char* idOfKey(const std::string& key) {
+    static const std::unordered_map<std::string, const char*> ids = [] {
+        std::unordered_map<std::string, const char*> m;
+        for (const auto& s : ved96_report::signals()) m.emplace(s.key, s.id);
+        return m;
+    }();
+    const auto it = ids.find(key);
+    return it == ids.end() ? nullptr : it->second;
+}
+
+// True when a TCP connection to host:port can be made within `limit`, so
+// that the blocking connect of libmosquitto that follows does not hang on a
+// broker that does not answer at all.
+bool reachable(const std::string& host, int port, std::chrono::milliseconds limit,
+               std::string& why) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int gai = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (gai != 0) {
+        why = gai_strerror(gai);
+        return false;
+    }
+    bool ok = false;
+    why = "no answer";
+    for (addrinfo* a = found; a != nullptr && !ok; a = a->ai_next) {
+        const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+            ok = true;
+        } else if (errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (poll(&p, 1, static_cast<int>(limit.count())) == 1 &&
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0) {
+                ok = error == 0;
+                if (!ok) why = std::strerror(error);
+            }
+        } else {
+            why = std::strerror(errno);
+        }
+        close(fd);
+    }
+    freeaddrinfo(found);
+    return ok;
+}
+
+void libraryInit() {
+    static const int once = mosquitto_lib_init();
+    (void)once;
+}
+
+}  // namespace
+
+struct MqttSink::Client {
+    struct Message {
+        std::string topic;
+        std::string payload;
+    };
+
+    MqttSink& sink;
+    unsigned dataId;
+    std::string line;
+    int slave;
+    std::string base;  // PREFIX/DATA_ID
+    mosquitto* mosq = nullptr;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Message> queue;
+    std::set<int> inFlight;  // message ids awaiting the broker's acknowledgement
+    std::size_t dropped = 0;
+    bool connected = false;
+    bool online = false;  // the meter answers
+    int statusMid = -1;   // the final "offline" while stopping
+    bool statusAcked = false;
+    std::map<std::string, bool> alarms;  // alarm id and key -> raised
+    bool refused = false;                // the broker refused the connection being closed
+    bool looping = false;                // libmosquitto's thread runs the connection
+
+    Client(MqttSink& s, unsigned id, std::string l, int sl)
+        : sink(s),
+          dataId(id),
+          line(std::move(l)),
+          slave(sl),
+          base(s.options_.prefix + "/" + std::to_string(id)) {}
+
+    // Queues a state or alarm message; the oldest goes when the queue is full.
+    void enqueue(const std::string& leaf, const Json::Value& payload) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (queue.size() >= sink.options_.queueLimit) {
+            queue.pop_front();
+            ++dropped;
+        }
+        queue.push_back({base + "/" + leaf, presentedJson(payload)});
+        flushLocked();
+    }
+
+    // Hands queued messages to libmosquitto while connected and the broker
+    // keeps up. Called with `mutex` held.
+    void flushLocked() {
+        while (connected && !queue.empty() && inFlight.size() < kInFlight) {
+            const Message& m = queue.front();
+            int mid = 0;
+            const int rc =
+                mosquitto_publish(mosq, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                                  m.payload.data(), kQos, false);
+            if (rc != MOSQ_ERR_SUCCESS) break;  // gone meanwhile: keep it for the reconnect
+            inFlight.insert(mid);
+            queue.pop_front();
+        }
+        changed.notify_all();
+    }
+
+    // Sends the meter's status, retained. Called with `mutex` held.
+    int publishStatusLocked() {
+        const char* text = online ? "online" : "offline";
+        int mid = -1;
+        mosquitto_publish(mosq, &mid, (base + "/status").c_str(),
+                          static_cast<int>(std::strlen(text)), text, kQos, true);
+        return mid;
+    }
+
+    void onConnect(int rc) {
+        if (rc != 0) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                refused = true;
+            }
+            std::string why = mosquitto_connack_string(rc);
+            if (rc == 4 || rc == 5) why += " (check --mqtt-user and --mqtt-password-file)";
+            sink.note("refused by the broker: " + why);
+            return;
+        }
+        std::size_t kept = 0, lost = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            connected = true;
+            // What was in flight when the connection broke is libmosquitto's
+            // to send again; it no longer counts against our window.
+            inFlight.clear();
+            publishStatusLocked();
+            kept = queue.size();
+            lost = dropped;
+            dropped = 0;
+            flushLocked();
+        }
+        sink.note("connected");
+        if (kept > 0 || lost > 0) {
+            std::cerr << "vedhost: mqtt: data id " << dataId << ": sending " << kept
+                      << " kept messages";
+            if (lost > 0) std::cerr << ", " << lost << " oldest dropped while the broker was away";
+            std::cerr << std::endl;
+        }
+    }
+
+    void onDisconnect(int rc) {
+        bool wasRefused = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            connected = false;
+            wasRefused = refused;
+            refused = false;
+            changed.notify_all();
+        }
+        // The broker closes a connection it refused: that was said already.
+        if (rc != 0 && !wasRefused)
+            sink.note(std::string("connection lost: ") + mosquitto_strerror(rc));
+    }
+
+    void onPublish(int mid) {
+        std::lock_guard<std::mutex> lock(mutex);
+        inFlight.erase(mid);
+        if (mid == statusMid) statusAcked = true;
+        flushLocked();
+    }
+
+    static Client& of(void* user) { return *static_cast<Client*>(user); }
+};
+
+MqttSink::MqttSink(MqttOptions options, const Presentation& presentation)
+    : options_(std::move(options)), presentation_(presentation) {
+    libraryInit();
+}
+
+MqttSink::~MqttSink() {
+    stop();
+    for (auto& [id, client] : clients_)
+        if (client->mosq != nullptr) mosquitto_destroy(client->mosq);
+}
+
+void MqttSink::note(const std::string& text) {
+    std::lock_guard<std::mutex> lock(noteMutex_);
+    if (text == lastNote_) return;
+    lastNote_ = text;
+    std::cerr << "vedhost: mqtt " << options_.host << ":" << options_.port << ": " << text
+              << std::endl;
+}
+
+bool MqttSink::addMeter(unsigned dataId, const std::string& line, int slave, std::string& error) {
+    auto client = std::make_unique<Client>(*this, dataId, line, slave);
+    mosquitto* m = mosquitto_new(nullptr, true, client.get());
+    if (m == nullptr) {
+        error = "mqtt: cannot make a client";
+        return false;
+    }
+    client->mosq = m;
+    mosquitto_connect_callback_set(
+        m, [](mosquitto*, void* user, int rc) { Client::of(user).onConnect(rc); });
+    mosquitto_disconnect_callback_set(
+        m, [](mosquitto*, void* user, int rc) { Client::of(user).onDisconnect(rc); });
+    mosquitto_publish_callback_set(
+        m, [](mosquitto*, void* user, int mid) { Client::of(user).onPublish(mid); });
+    mosquitto_reconnect_delay_set(m, 1, 30, true);
+    const std::string will = client->base + "/status";
+    int rc = mosquitto_will_set(m, will.c_str(), 7, "offline", kQos, true);
+    if (rc == MOSQ_ERR_SUCCESS && !options_.user.empty())
+        rc = mosquitto_username_pw_set(
+            m, options_.user.c_str(),
+            options_.password.empty() ? nullptr : options_.password.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && !options_.tlsCaFile.empty())
+        rc = mosquitto_tls_set(m, options_.tlsCaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    clients_[dataId] = std::move(client);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        error = std::string("mqtt: ") + mosquitto_strerror(rc);
+        return false;
+    }
+    return true;
+}
+
+void MqttSink::start() {
+    started_ = true;
+    connector_ = std::thread([this] { firstConnects(); });
+}
+
+void MqttSink::firstConnects() {
+    auto delay = std::chrono::seconds(1);
+    for (;;) {
+        bool waiting = false;
+        for (auto& [id, client] : clients_) {
+            if (client->looping) continue;
+            std::string why;
+            int rc = MOSQ_ERR_SUCCESS;
+            if (!reachable(options_.host, options_.port, std::chrono::seconds(3), why)) {
+                rc = MOSQ_ERR_NO_CONN;
+            } else {
+                rc = mosquitto_connect(client->mosq, options_.host.c_str(), options_.port,
+                                       options_.keepaliveSeconds);
+                if (rc == MOSQ_ERR_ERRNO)
+                    why = std::strerror(errno);
+                else if (rc != MOSQ_ERR_SUCCESS)
+                    why = mosquitto_strerror(rc);
+            }
+            if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(client->mosq);
+            if (rc == MOSQ_ERR_SUCCESS) {
+                client->looping = true;
+            } else {
+                waiting = true;
+                note("cannot connect: " + why + "; trying again, messages are kept meanwhile");
+            }
+        }
+        if (!waiting) return;
+        std::unique_lock<std::mutex> lock(stopMutex_);
+        if (stopping_.wait_for(lock, delay, [this] { return stopRequested_; })) return;
+        delay = std::min(delay * 2, std::chrono::seconds(30));
+    }
+}
+
+void MqttSink::stop() {
+    if (!started_) return;
+    started_ = false;
+    {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        stopRequested_ = true;
+    }
+    stopping_.notify_all();
+    connector_.join();
+    const auto until = std::chrono::steady_clock::now() + kStopWait;
+    std::size_t unsent = 0;
+    for (auto& [id, client] : clients_) {
+        Client& c = *client;
+        std::unique_lock<std::mutex> lock(c.mutex);
+        c.online = false;
+        if (c.connected) c.statusMid = c.publishStatusLocked();
+        c.statusAcked = c.statusMid < 0;
+        // Sent: everything queued and the final status acknowledged.
+        c.changed.wait_until(lock, until, [&c] {
+            return !c.connected || (c.queue.empty() && c.inFlight.empty() && c.statusAcked);
+        });
+        unsent += c.queue.size() + c.inFlight.size();
+    }
+    for (auto& [id, client] : clients_) {
+        if (!client->looping) continue;
+        mosquitto_disconnect(client->mosq);
+        mosquitto_loop_stop(client->mosq, false);
+    }
+    if (unsent > 0) note(std::to_string(unsent) + " messages not sent");
+}
+
+void MqttSink::round(unsigned dataId, const Json::Value& report) {
+    const auto it = clients_.find(dataId);
+    if (it == clients_.end()) return;
+    Client& c = *it->second;
+    Json::Value state(Json::objectValue);
+    state["data_id"] = dataId;
+    state["time"] = timestamp(std::chrono::system_clock::now());
+    state["line"] = c.line;
+    state["slave"] = c.slave;
+    state["values"] = presentation_.values(reportValues(report));
+    Json::Value units(Json::objectValue);
+    for (const std::string& id : presentation_.ids()) {
+        const SignalStyle* style = presentation_.find(id);
+        if (!style->unit.empty() && state["values"].isMember(id)) units[id] = style->unit;
+    }
+    if (!units.empty()) state["units"] = units;
+    c.enqueue("state", state);
+}
+
+void MqttSink::answering(unsigned dataId, bool answering) {
+    const auto it = clients_.find(dataId);
+    if (it == clients_.end()) return;
+    Client& c = *it->second;
+    std::lock_guard<std::mutex> lock(c.mutex);
+    if (c.online == answering) return;
+    c.online = answering;
+    if (c.connected) c.publishStatusLocked();
+}
+
+void MqttSink::alarmCheck(unsigned dataId, int level, const std::string& key,
+                          const std::string& alarmId, const std::string& valueText,
+                          const std::string& message, bool active, unsigned short serial) {
+    const auto it = clients_.find(dataId);
+    if (it == clients_.end()) return;
+    Client& c = *it->second;
+    {
+        // The device reports every evaluated alarm in every round: only a
+        // change is news. An alarm first seen inactive was never raised.
+        std::lock_guard<std::mutex> lock(c.mutex);
+        const auto [entry, fresh] = c.alarms.emplace(alarmId + '\x1f' + key, active);
+        if (fresh ? !active : entry->second == active) return;
+        entry->second = active;
+    }
+    Json::Value alarm(Json::objectValue);
+    alarm["data_id"] = dataId;
+    alarm["time"] = timestamp(std::chrono::system_clock::now());
+    alarm["kind"] = "alarm";
+    alarm["state"] = active ? "raised" : "cleared";
+    alarm["alarm_id"] = alarmId;
+    alarm["key"] = key;
+    // A threshold names its report member; the meter's own alarms are named
+    // by their report member in the value text.
+    const char* id = idOfKey(key);
+    if (id == nullptr) id = idOfKey(valueText);
+    if (id != nullptr) alarm["signal"] = id;
+    alarm["level"] = level;
+    alarm["value"] = valueText;
+    alarm["message"] = message;
+    alarm["serial"] = serial;
+    c.enqueue("alarm", alarm);
+}
+
+void MqttSink::analogReport(unsigned dataId, const std::string& key, float value) {
+    const auto it = clients_.find(dataId);
+    if (it == clients_.end()) return;
+    Json::Value report(Json::objectValue);
+    report["data_id"] = dataId;
+    report["time"] = timestamp(std::chrono::system_clock::now());
+    report["kind"] = "analog";
+    report["key"] = key;
+    if (const char* id = idOfKey(key)) report["signal"] = id;
+    report["value"] = value;
+    it->second->enqueue("alarm", report);
+}
+
+}  // namespace vedhost

@@ -1,0 +1,82 @@
+// The MQTT publisher: each meter's rounds, alarms and status go to a broker
+// (libmosquitto), under PREFIX/DATA_ID/:
+//   state   after each completed round: {"data_id", "time", "line", "slave",
+//           "values": {ASCII id: value}, "units": {ASCII id: unit}}, the values
+//           scaled and the units named as the user's presentation says
+//   alarm   each alarm raised or cleared (the threshold checks and the
+//           meter's own alarms the device forwards) and each analog report
+//   status  "online" while the meter answers, "offline" when it falls silent
+//           or the host stops; retained, and the connection's last will, so a
+//           host that dies leaves "offline" behind.
+// Everything is sent with QoS 1. Each meter has its own connection, because a
+// connection carries one last will. A broker that is away never holds up the
+// line threads: state and alarm messages wait in a queue of at most
+// MqttOptions::queueLimit per meter (the oldest are dropped and counted) and
+// go out once the connection is back. Until a connection has first been made
+// a thread of ours tries every 1 to 30 seconds; after that libmosquitto
+// reconnects with the same back-off. The status is not queued: the current
+// one is sent on every connect.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "config.h"
+#include "host_services.h"
+#include "presentation.h"
+
+namespace vedhost {
+
+class MqttSink : public Publisher {
+  public:
+    // The presentation scales the state's values and gives their units; it
+    // must outlive the sink.
+    MqttSink(MqttOptions options, const Presentation& presentation);
+    ~MqttSink() override;
+    MqttSink(const MqttSink&) = delete;
+    MqttSink& operator=(const MqttSink&) = delete;
+
+    // Makes the connection of one meter; before start().
+    bool addMeter(unsigned dataId, const std::string& line, int slave, std::string& error);
+    // Starts connecting every meter's connection; a broker that is not there
+    // yet is tried again in the background.
+    void start();
+    // Marks every meter "offline", sends what is queued while the broker
+    // answers (for at most a few seconds), and disconnects.
+    void stop();
+
+    void round(unsigned dataId, const Json::Value& report) override;
+    void answering(unsigned dataId, bool answering) override;
+    void alarmCheck(unsigned dataId, int level, const std::string& key, const std::string& alarmId,
+                    const std::string& valueText, const std::string& message, bool active,
+                    unsigned short serial) override;
+    void analogReport(unsigned dataId, const std::string& key, float value) override;
+
+    struct Client;  // one meter's connection and queue
+
+  private:
+    friend struct Client;
+    // One stderr line about the broker, unless it repeats the previous one
+    // (every meter's connection sees the broker come and go at once).
+    void note(const std::string& text);
+    // Makes each connection's first connect, with back-off, then leaves it
+    // to libmosquitto's own thread.
+    void firstConnects();
+
+    MqttOptions options_;
+    const Presentation& presentation_;
+    std::map<unsigned, std::unique_ptr<Client>> clients_;
+    std::mutex noteMutex_;
+    std::string lastNote_;
+    bool started_ = false;
+    std::thread connector_;
+    std::mutex stopMutex_;
+    std::condition_variable stopping_;
+    bool stopRequested_ = false;
+};
+
+}  // namespace vedhost

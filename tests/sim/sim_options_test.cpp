@@ -1,6 +1,11 @@
 // The simulator's command line, as tests and demos use it.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "meter_model.h"
 #include "options.h"
 
 namespace vedsim {
@@ -112,6 +117,24 @@ TEST(SimUnits, DocumentGivesEachUnitItsImage) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(parse_units(bad, "", units, error));
         EXPECT_FALSE(error.empty());
+    }
+}
+
+// The README's walk-through: fixed images for units 1 and 2, live unit 3.
+TEST(SimUnits, TheExampleLoads) {
+    std::ifstream in(VED_SOURCE_DIR "/examples/sim-units.json");
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::vector<UnitSpec> units;
+    std::string error;
+    ASSERT_TRUE(parse_units(text.str(), "examples", units, error)) << error;
+    ASSERT_EQ(units.size(), 3u);
+    EXPECT_EQ(units[0].source, UnitSpec::Source::kInline);
+    EXPECT_EQ(units[1].source, UnitSpec::Source::kInline);
+    EXPECT_EQ(units[2].source, UnitSpec::Source::kLive);
+    for (const auto& unit : {units[0], units[1]}) {
+        std::map<uint16_t, uint16_t> image;
+        EXPECT_TRUE(parse_register_image(unit.image, image, error)) << error;
     }
 }
 

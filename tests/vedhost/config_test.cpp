@@ -178,6 +178,23 @@ TEST(ParseConfigDocument, LinesAndMetersWithTheirSettings) {
     EXPECT_EQ(lines[1].meters[0].slave, 1);
 }
 
+// The README's walk-through: three meters on one line, meter 1 with a limit.
+TEST(ParseConfigDocument, TheThreeMeterExampleLoads) {
+    std::string text, error;
+    ASSERT_TRUE(readFile(VED_SOURCE_DIR "/examples/three-meters.json", text, error)) << error;
+    std::vector<LineConfig> lines;
+    ASSERT_TRUE(parseConfigDocument(text, 1000, lines, error)) << error;
+    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines[0].meters.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[0].meters[i].slave, i + 1);
+        EXPECT_EQ(lines[0].meters[i].dataId, static_cast<unsigned>(i + 1));
+    }
+    const Json::Value& limit = lines[0].meters[0].settings["thresholdSetting"]["va"];
+    EXPECT_EQ(limit["SignalName"].asString(), "A相电压");
+    EXPECT_EQ(lines[0].meters[0].settings["appSetting"]["b_mode"].asInt(), 5);
+}
+
 TEST(ParseConfigDocument, RefusesWithAReason) {
     const struct {
         const char* text;

@@ -70,15 +70,22 @@ std::pair<std::string, std::string> SplitAiValue(const std::string& value) {
 
 std::string AlarmSignalId(const std::string& value) { return value.substr(0, value.find(',')); }
 
-std::string FindConfigFile(unsigned int dataId, const std::string& deviceType) {
+std::vector<std::string> ConfigFileCandidates(unsigned int dataId, const std::string& deviceType) {
     const std::string id = std::to_string(dataId);
+    std::vector<std::string> paths;
     for (const Candidate& candidate : kCandidates) {
         std::string path = candidate.directory;
         path += candidate.byDataId ? id : deviceType;
         path += candidate.extension;
-        // Existence is enough; an unreadable file fails in its reader.
-        if (access(path.c_str(), F_OK) == 0) return path;
+        paths.push_back(std::move(path));
     }
+    return paths;
+}
+
+std::string FindConfigFile(unsigned int dataId, const std::string& deviceType) {
+    // Existence is enough; an unreadable file fails in its reader.
+    for (const std::string& path : ConfigFileCandidates(dataId, deviceType))
+        if (access(path.c_str(), F_OK) == 0) return path;
     return std::string();
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 // The same alias as in unidata_device.h, so this header stands on its own.
 // report key -> (signal id, signal name)
@@ -20,6 +21,10 @@ std::pair<std::string, std::string> SplitAiValue(const std::string& value);
 // The signal id of an ALARM value: the text before its first comma, or the
 // whole value.
 std::string AlarmSignalId(const std::string& value);
+
+// The eight places a device's configuration file may be, in the order they
+// are tried.
+std::vector<std::string> ConfigFileCandidates(unsigned int dataId, const std::string& deviceType);
 
 // The first existing configuration file, relative to the working directory:
 // ./ini/ before ./ini/vizize/, data id before device type, .yaml before .ini.

@@ -311,5 +311,18 @@ TEST(PresentationOptions, HistoryFormatSinceAndPresentation) {
     }
 }
 
+TEST(PresentationOptions, TheExampleConfigLoads) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--config", kExamples + "vedhost.json"}, "p.so", config, error))
+        << error;
+    ASSERT_EQ(config.lines.size(), 2u);
+    EXPECT_EQ(config.lines[0].meters.size(), 3u);
+    EXPECT_EQ(config.lines[0].meters[1].settings["appSetting"]["b_mode"], 5);
+    EXPECT_EQ(config.lines[1].name(), "tcp 192.168.1.20:502");
+    ASSERT_NE(config.presentation.find("current_a"), nullptr);
+    EXPECT_EQ(config.presentation.find("current_a")->unit, "A");
+}
+
 }  // namespace
 }  // namespace vedhost

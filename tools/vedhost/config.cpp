@@ -70,6 +70,17 @@ bool parseLong(const std::string& text, long min, long max, long& value) {
     return true;
 }
 
+// The value after the option at args[i], which i then points at.
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::string& out,
+                 std::string& error) {
+    if (i + 1 >= args.size()) {
+        error = args[i] + " needs a value";
+        return false;
+    }
+    out = args[++i];
+    return true;
+}
+
 bool parseHostPort(const std::string& text, std::string& host, int& port) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
@@ -372,14 +383,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
     bool mqttGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = opt + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& out) { return optionValue(args, i, out, error); };
         auto number = [&](long min, long max, long& out) {
             std::string text;
             if (!value(text)) return false;
@@ -561,14 +565,7 @@ bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& que
     std::string presentationPath, configPath;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = opt + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& out) { return optionValue(args, i, out, error); };
         std::string text;
         if (opt == "--data-id") {
             long n = 0;

@@ -3,6 +3,7 @@
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace unidata {
@@ -27,6 +28,13 @@ std::string numberText(float value) {
     if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char text[32];
+    // Whole numbers of up to nine digits (register values, most limits) are
+    // printed as integers by "%.9g"; minus zero keeps its sign.
+    if (std::fabs(value) < 1e9f && value == std::trunc(value) &&
+        !(value == 0 && std::signbit(value))) {
+        const auto end = std::to_chars(text, text + sizeof text, static_cast<long>(value)).ptr;
+        return std::string(text, end);
+    }
     const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(value),
                                    std::chars_format::general, 9)
                          .ptr;
@@ -35,7 +43,16 @@ std::string numberText(float value) {
 
 std::string thresholdMessage(const std::string& valueText, const std::string& thresholdText,
                              bool upper) {
-    return "当前值" + valueText + (upper ? "高于阈值:" : "低于阈值:") + thresholdText;
+    static const std::string kCurrent = "当前值";
+    const char* relation = upper ? "高于阈值:" : "低于阈值:";
+    const std::size_t relationLength = std::strlen(relation);
+    std::string message;
+    message.reserve(kCurrent.size() + valueText.size() + relationLength + thresholdText.size());
+    message.append(kCurrent)
+        .append(valueText)
+        .append(relation, relationLength)
+        .append(thresholdText);
+    return message;
 }
 
 bool thresholdActive(bool upper, bool active, float value, float threshold, float recovery) {

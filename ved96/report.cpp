@@ -192,7 +192,8 @@ template <typename Assign>
 bool assignInOrder(Json::Value& object, const std::vector<Member>& members, Assign assign) {
     if (!object.isObject()) return false;
     auto next = members.begin();
-    for (auto it = object.begin(); it != object.end() && next != members.end(); ++it) {
+    const auto last = object.end();
+    for (auto it = object.begin(); it != last && next != members.end(); ++it) {
         const char* end = nullptr;
         const char* name = it.memberName(&end);
         // A key the builder inserted is the table's own pointer; a key the
@@ -210,12 +211,15 @@ bool assignInOrder(Json::Value& object, const std::vector<Member>& members, Assi
 
 bool rebuildInPlace(Json::Value& report, const ved96_Data_t& record) {
     return assignInOrder(report, reportMembers(), [&](Json::Value& value, const Member& m) {
+        // Only the value is exchanged: the member's place stays as it is.
         if (m.kind != Member::Kind::AlertArray) {
-            value = valueOf(m, record);
+            Json::Value fresh = valueOf(m, record);
+            value.swapPayload(fresh);
             return true;
         }
         return assignInOrder(value, alertMembers(), [&](Json::Value& alert, const Member& a) {
-            alert = Json::Value(bitSet(record, a));
+            Json::Value fresh(bitSet(record, a));
+            alert.swapPayload(fresh);
             return true;
         });
     });

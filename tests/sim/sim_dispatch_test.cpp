@@ -114,13 +114,28 @@ TEST(SimDispatch, InjectedExceptionsHitEveryRequestTouchingTheRegister) {
     EXPECT_EQ(model.get(6008), 0) << "a write answered with an exception is not applied";
 }
 
-// 11 bits a character: 8 bytes at 9600 baud take 88 / 9600 s.
-TEST(SimPacing, LineTimeCountsElevenBitsACharacter) {
-    EXPECT_EQ(line_time(8, 9600).count(), 9166);
-    EXPECT_EQ(line_time(1, 19200).count(), 572);
-    EXPECT_EQ(line_time(0, 9600).count(), 0);
-    // Request 8 bytes, 3.5-character gap (4010 us), reply 21 bytes (24062 us).
-    EXPECT_EQ(paced_reply_delay(8, 21, 9600).count(), 9166 + 4010 + 24062);
+// A character is start, data, parity and stop bits: 10 bits for 8N1, 11 for
+// 8E1 and 8O1, 11 for 8N2.
+TEST(SimPacing, LineTimeCountsTheLinesCharacterBits) {
+    EXPECT_EQ(character_bits(8, 'N', 1), 10u);
+    EXPECT_EQ(character_bits(8, 'E', 1), 11u);
+    EXPECT_EQ(character_bits(8, 'O', 1), 11u);
+    EXPECT_EQ(character_bits(8, 'N', 2), 11u);
+    const struct {
+        unsigned bits;
+        long request, gap, reply;  // us at 9600 baud: 8 bytes, 3.5 characters, 21 bytes
+    } cases[] = {
+        {10, 8333, 3645, 21875},
+        {11, 9166, 4010, 24062},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        EXPECT_EQ(line_time(8, 9600, c.bits).count(), c.request);
+        EXPECT_EQ(line_time(21, 9600, c.bits).count(), c.reply);
+        EXPECT_EQ(line_time(0, 9600, c.bits).count(), 0);
+        EXPECT_EQ(paced_reply_delay(8, 21, 9600, c.bits).count(), c.request + c.gap + c.reply);
+    }
+    EXPECT_EQ(line_time(1, 19200, 11).count(), 572);
 }
 
 TEST(TcpFault, EachKindChangesOnlyItsHeaderField) {

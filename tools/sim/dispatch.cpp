@@ -93,17 +93,22 @@ void apply_tcp_fault(TcpFault fault, uint8_t* adu, size_t len) {
     }
 }
 
-std::chrono::microseconds line_time(size_t bytes, unsigned baud) {
+unsigned character_bits(unsigned data_bits, char parity, unsigned stop_bits) {
+    return 1 + data_bits + (parity == 'N' ? 0 : 1) + stop_bits;
+}
+
+std::chrono::microseconds line_time(size_t bytes, unsigned baud, unsigned bits) {
     if (baud == 0) return std::chrono::microseconds(0);
-    return std::chrono::microseconds(bytes * 11ull * 1000000ull / baud);
+    return std::chrono::microseconds(bytes * bits * 1000000ull / baud);
 }
 
 std::chrono::microseconds paced_reply_delay(size_t request_frame_bytes, size_t reply_frame_bytes,
-                                            unsigned baud) {
+                                            unsigned baud, unsigned bits) {
     if (baud == 0) return std::chrono::microseconds(0);
     // 3.5 characters of silence, in whole microseconds.
-    const std::chrono::microseconds gap(35ull * 11ull * 1000000ull / (10ull * baud));
-    return line_time(request_frame_bytes, baud) + gap + line_time(reply_frame_bytes, baud);
+    const std::chrono::microseconds gap(35ull * bits * 1000000ull / (10ull * baud));
+    return line_time(request_frame_bytes, baud, bits) + gap +
+           line_time(reply_frame_bytes, baud, bits);
 }
 
 }  // namespace vedsim

@@ -71,15 +71,18 @@ class RequestHandler {
     unsigned long requests_ = 0;
 };
 
-// Time a serial line needs for `bytes` characters at `baud`, counting 11 bits
-// a character (start, 8 data, parity or second stop, stop).
-std::chrono::microseconds line_time(size_t bytes, unsigned baud);
+// Bits of one character on the line: start, data, parity (none for 'N'),
+// stop.
+unsigned character_bits(unsigned data_bits, char parity, unsigned stop_bits);
+
+// Time a serial line needs for `bytes` characters of `bits` bits at `baud`.
+std::chrono::microseconds line_time(size_t bytes, unsigned baud, unsigned bits);
 
 // Wait before a paced reply goes out: the request's own transmission (it
 // arrives at once over a pseudo-terminal or TCP), the 3.5-character silence
 // that ends a frame, then the reply's transmission, so the master sees the
 // complete reply when its last byte would arrive on a real line.
 std::chrono::microseconds paced_reply_delay(size_t request_frame_bytes, size_t reply_frame_bytes,
-                                            unsigned baud);
+                                            unsigned baud, unsigned bits);
 
 }  // namespace vedsim

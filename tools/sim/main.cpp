@@ -40,6 +40,10 @@ namespace {
 
 using namespace vedsim;
 
+// The line's character frame besides its parity: 8 data bits, 1 stop bit.
+constexpr unsigned kDataBits = 8;
+constexpr unsigned kStopBits = 1;
+
 constexpr int kExitConfig = 2;
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -251,6 +255,7 @@ class Server {
         : ctx_(ctx),
           rtu_(rtu),
           baud_(options.baud),
+          char_bits_(character_bits(kDataBits, options.parity, kStopBits)),
           units_(units),
           mapping_(modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterSpan, 0, 0)),
           start_(std::chrono::steady_clock::now()) {
@@ -299,7 +304,8 @@ class Server {
 
         const FaultPlan& plan = unit->handler.plan();
         std::chrono::microseconds wait = std::chrono::milliseconds(plan.delay_ms);
-        if (plan.pace) wait += paced_reply_delay(pdu_len + 3, answer.reply_pdu_bytes + 3, baud_);
+        if (plan.pace)
+            wait += paced_reply_delay(pdu_len + 3, answer.reply_pdu_bytes + 3, baud_, char_bits_);
         if (wait.count() > 0) sleep_for(wait);
         if (g_stop) return true;
 
@@ -337,6 +343,7 @@ class Server {
     modbus_t* ctx_;
     bool rtu_;
     unsigned baud_;
+    unsigned char_bits_;  // of one character on the line, for --pace
     std::vector<std::unique_ptr<Unit>>& units_;
     modbus_mapping_t* mapping_;
     std::chrono::steady_clock::time_point start_;
@@ -494,8 +501,8 @@ int main(int argc, char** argv) {
     Pty pty;
     if (pty_mode && !open_pty(pty, options.baud, error)) return fail(error);
     const std::string device = pty_mode ? pty.path : options.device;
-    modbus_t* ctx =
-        modbus_new_rtu(device.c_str(), static_cast<int>(options.baud), options.parity, 8, 1);
+    modbus_t* ctx = modbus_new_rtu(device.c_str(), static_cast<int>(options.baud), options.parity,
+                                   kDataBits, kStopBits);
     if (ctx == nullptr) return fail(std::string("modbus: ") + modbus_strerror(errno));
     modbus_set_slave(ctx, static_cast<int>(units.front()->slave));
     int fd = -1;

@@ -32,7 +32,10 @@ HistoryRow readRow(sqlite3_stmt* stmt) {
 
 }  // namespace
 
-HistoryStore::~HistoryStore() { sqlite3_close(db_); }
+HistoryStore::~HistoryStore() {
+    sqlite3_finalize(insert_);
+    sqlite3_close(db_);
+}
 
 bool HistoryStore::open(const std::string& path, bool readOnly, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -68,19 +71,24 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
 bool HistoryStore::save(unsigned dataId, const std::string& time, const unsigned char* data,
                         std::size_t length, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement stmt(db_, "INSERT INTO history (data_id, time, record) VALUES (?, ?, ?)");
-    if (!stmt) {
+    // Prepared at the first save and reused by every later one.
+    if (insert_ == nullptr &&
+        sqlite3_prepare_v2(db_, "INSERT INTO history (data_id, time, record) VALUES (?, ?, ?)", -1,
+                           &insert_, nullptr) != SQLITE_OK) {
         error = sqlite3_errmsg(db_);
+        sqlite3_finalize(insert_);
+        insert_ = nullptr;
         return false;
     }
-    sqlite3_bind_int64(stmt.get(), 1, dataId);
-    sqlite3_bind_text(stmt.get(), 2, time.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_blob(stmt.get(), 3, data, static_cast<int>(length), SQLITE_TRANSIENT);
-    if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
-        error = sqlite3_errmsg(db_);
-        return false;
-    }
-    return true;
+    // The text and the record are bound in place: both outlive the step.
+    sqlite3_bind_int64(insert_, 1, dataId);
+    sqlite3_bind_text(insert_, 2, time.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_blob(insert_, 3, data, static_cast<int>(length), SQLITE_STATIC);
+    const bool done = sqlite3_step(insert_) == SQLITE_DONE;
+    if (!done) error = sqlite3_errmsg(db_);
+    sqlite3_reset(insert_);
+    sqlite3_clear_bindings(insert_);
+    return done;
 }
 
 std::optional<HistoryRow> HistoryStore::newest(unsigned dataId) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace vedhost {
 
@@ -42,6 +43,7 @@ class HistoryStore {
   private:
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;  // the save statement, once prepared
 };
 
 }  // namespace vedhost

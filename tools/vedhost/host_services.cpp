@@ -10,6 +10,7 @@ void HostServices::log(const Json::Value& event) {
 
 bool HostServices::SendSP(SMDVDevice& device, int type, const unsigned char*, unsigned int length,
                           bool urgent) {
+    if (!logging()) return true;
     Json::Value e = makeEvent("SendSP", device.DataId());
     e["type"] = type;
     e["length"] = length;
@@ -21,8 +22,14 @@ bool HostServices::SendSP(SMDVDevice& device, int type, const unsigned char*, un
 bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* data,
                                      unsigned int length) {
     const auto now = std::chrono::system_clock::now();
-    Json::Value e = makeEvent("SaveDeviceHistory", device.DataId(), now);
-    e["length"] = length;
+    // The event is made only for an open event log; the record is stored and
+    // the round counted either way.
+    const bool logged = logging();
+    Json::Value e;
+    if (logged) {
+        e = makeEvent("SaveDeviceHistory", device.DataId(), now);
+        e["length"] = length;
+    }
     bool replay = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -30,7 +37,7 @@ bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* da
     }
     bool stored = true;
     if (replay) {
-        e["replay"] = true;  // the host holds this record already
+        if (logged) e["replay"] = true;  // the host holds this record already
     } else if (history_ != nullptr) {
         std::string error;
         stored = history_->save(device.DataId(), timestamp(now), data, length, error);
@@ -38,8 +45,10 @@ bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* da
             std::cerr << "vedhost: data id " << device.DataId() << ": history not stored: " << error
                       << std::endl;
     }
-    e["stored"] = !replay && history_ != nullptr && stored;
-    log(e);
+    if (logged) {
+        e["stored"] = !replay && history_ != nullptr && stored;
+        log(e);
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++rounds_[&device];
@@ -49,6 +58,7 @@ bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* da
 
 bool HostServices::CheckThreshold(SMDVDevice& device, const std::string& alarmId,
                                   const std::string& signalName, float& value, int flag) {
+    if (!logging()) return false;
     Json::Value e = makeEvent("CheckThreshold", device.DataId());
     e["alarm_id"] = alarmId;
     e["signal_name"] = signalName;
@@ -62,6 +72,7 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
                                       const std::string& alarmId, const std::string& valueText,
                                       const std::string& message, bool active,
                                       unsigned short serial) {
+    if (!logging()) return false;
     Json::Value e = makeEvent("CheckThresholdBool", device.DataId());
     e["level"] = level;
     e["key"] = key;
@@ -78,6 +89,7 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
 }
 
 bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, float value) {
+    if (!logging()) return false;
     Json::Value e = makeEvent("CheckAOReport", device.DataId());
     e["key"] = key;
     e["value"] = value;
@@ -87,6 +99,7 @@ bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, flo
 }
 
 bool HostServices::DoBatchCheckThreshold(SMDVDevice& device, const std::vector<rule_value>& batch) {
+    if (!logging()) return false;
     Json::Value e = makeEvent("DoBatchCheckThreshold", device.DataId());
     Json::Value rules(Json::arrayValue);
     for (const auto& rule : batch) {
@@ -104,6 +117,7 @@ bool HostServices::DoBatchCheckThreshold(SMDVDevice& device, const std::vector<r
 }
 
 int HostServices::InitSetting(SMDVDevice& device, const Json::Value& settings) {
+    if (!logging()) return 0;
     Json::Value e = makeEvent("InitSetting", device.DataId());
     e["settings"] = settings;
     log(e);
@@ -114,6 +128,7 @@ int HostServices::DeviceIoControl(SMDVDevice& device, int code, const void* in, 
                                   int outLen, int&) {
     // The host has no control codes of its own here: it records the request
     // and leaves the output (which may hold the device's write outcome) alone.
+    if (!logging()) return -1;
     Json::Value e = makeEvent("DeviceIoControl", device.DataId());
     e["code"] = code;
     e["in_len"] = inLen;
@@ -123,7 +138,9 @@ int HostServices::DeviceIoControl(SMDVDevice& device, int code, const void* in, 
     return -1;
 }
 
-void HostServices::Reset(SMDVDevice& device) { log(makeEvent("Reset", device.DataId())); }
+void HostServices::Reset(SMDVDevice& device) {
+    if (logging()) log(makeEvent("Reset", device.DataId()));
+}
 
 void HostServices::replayingCache(const SMDVDevice& device, bool replaying) {
     std::lock_guard<std::mutex> lock(mutex_);

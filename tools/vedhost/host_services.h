@@ -61,6 +61,8 @@ class HostServices : public host::Services {
     // Rounds the device has completed (records it saved) so far.
     long roundsCompleted(const SMDVDevice& device) const;
 
+    // Whether an event log is open: without one, no event is made at all.
+    bool logging() const { return events_ != nullptr && events_->isOpen(); }
     // Writes an event, if an event log is open.
     void log(const Json::Value& event);
 

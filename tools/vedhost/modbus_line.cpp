@@ -137,14 +137,18 @@ host::ModbusReply ModbusLine::carryOut(SPModbus& device, const host::ModbusReque
 }
 
 host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusRequest& request) {
-    Json::Value e = makeEvent("ModbusRequest", device.DataId());
-    e["line"] = config_.name();
-    e["slave"] = device.slaveId_;
-    e["function"] = static_cast<int>(request.function);
-    e["address"] = request.address;
-    e["count"] = request.count;
-    if (!request.values.empty()) e["values"] = wordsJson(request.values);
-    services_.log(e);
+    // Events are made only for an open event log.
+    const bool logged = services_.logging();
+    if (logged) {
+        Json::Value e = makeEvent("ModbusRequest", device.DataId());
+        e["line"] = config_.name();
+        e["slave"] = device.slaveId_;
+        e["function"] = static_cast<int>(request.function);
+        e["address"] = request.address;
+        e["count"] = request.count;
+        if (!request.values.empty()) e["values"] = wordsJson(request.values);
+        services_.log(e);
+    }
 
     host::ModbusReply reply;
     {
@@ -153,6 +157,9 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
         reply = carryOut(device, request);
     }
 
+    if (reply.status != host::ModbusReply::Status::Ok)
+        lastFailure_ = {reply.error, std::chrono::system_clock::now()};
+    if (!logged) return reply;
     if (reply.status == host::ModbusReply::Status::Ok) {
         Json::Value r = makeEvent("ModbusReply", device.DataId());
         r["function"] = static_cast<int>(request.function);
@@ -160,7 +167,6 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
         r["words"] = wordsJson(reply.words);
         services_.log(r);
     } else {
-        lastFailure_ = {reply.error, std::chrono::system_clock::now()};
         Json::Value r = makeEvent("ModbusError", device.DataId());
         r["function"] = static_cast<int>(request.function);
         r["address"] = request.address;

@@ -10,12 +10,13 @@ void HostServices::log(const Json::Value& event) {
 
 bool HostServices::SendSP(SMDVDevice& device, int type, const unsigned char*, unsigned int length,
                           bool urgent) {
-    if (!logging()) return true;
-    Json::Value e = makeEvent("SendSP", device.DataId());
-    e["type"] = type;
-    e["length"] = length;
-    e["urgent"] = urgent;
-    log(e);
+    if (logging()) {
+        Json::Value e = makeEvent("SendSP", device.DataId());
+        e["type"] = type;
+        e["length"] = length;
+        e["urgent"] = urgent;
+        log(e);
+    }
     return true;
 }
 
@@ -58,13 +59,14 @@ bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* da
 
 bool HostServices::CheckThreshold(SMDVDevice& device, const std::string& alarmId,
                                   const std::string& signalName, float& value, int flag) {
-    if (!logging()) return false;
-    Json::Value e = makeEvent("CheckThreshold", device.DataId());
-    e["alarm_id"] = alarmId;
-    e["signal_name"] = signalName;
-    e["value"] = value;
-    e["flag"] = flag;
-    log(e);
+    if (logging()) {
+        Json::Value e = makeEvent("CheckThreshold", device.DataId());
+        e["alarm_id"] = alarmId;
+        e["signal_name"] = signalName;
+        e["value"] = value;
+        e["flag"] = flag;
+        log(e);
+    }
     return false;
 }
 
@@ -72,16 +74,17 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
                                       const std::string& alarmId, const std::string& valueText,
                                       const std::string& message, bool active,
                                       unsigned short serial) {
-    if (!logging()) return false;
-    Json::Value e = makeEvent("CheckThresholdBool", device.DataId());
-    e["level"] = level;
-    e["key"] = key;
-    e["alarm_id"] = alarmId;
-    e["value_text"] = valueText;
-    e["message"] = message;
-    e["active"] = active;
-    e["serial"] = serial;
-    log(e);
+    if (logging()) {
+        Json::Value e = makeEvent("CheckThresholdBool", device.DataId());
+        e["level"] = level;
+        e["key"] = key;
+        e["alarm_id"] = alarmId;
+        e["value_text"] = valueText;
+        e["message"] = message;
+        e["active"] = active;
+        e["serial"] = serial;
+        log(e);
+    }
     if (publisher_ != nullptr)
         publisher_->alarmCheck(device.DataId(), level, key, alarmId, valueText, message, active,
                                serial);
@@ -89,38 +92,41 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
 }
 
 bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, float value) {
-    if (!logging()) return false;
-    Json::Value e = makeEvent("CheckAOReport", device.DataId());
-    e["key"] = key;
-    e["value"] = value;
-    log(e);
+    if (logging()) {
+        Json::Value e = makeEvent("CheckAOReport", device.DataId());
+        e["key"] = key;
+        e["value"] = value;
+        log(e);
+    }
     if (publisher_ != nullptr) publisher_->analogReport(device.DataId(), key, value);
     return false;
 }
 
 bool HostServices::DoBatchCheckThreshold(SMDVDevice& device, const std::vector<rule_value>& batch) {
-    if (!logging()) return false;
-    Json::Value e = makeEvent("DoBatchCheckThreshold", device.DataId());
-    Json::Value rules(Json::arrayValue);
-    for (const auto& rule : batch) {
-        Json::Value r(Json::objectValue);
-        r["rule_id"] = rule.ruleId;
-        r["signal_id"] = rule.signalId;
-        r["value"] = rule.value;
-        r["level"] = rule.level;
-        r["active"] = rule.active;
-        rules.append(r);
+    if (logging()) {
+        Json::Value e = makeEvent("DoBatchCheckThreshold", device.DataId());
+        Json::Value rules(Json::arrayValue);
+        for (const auto& rule : batch) {
+            Json::Value r(Json::objectValue);
+            r["rule_id"] = rule.ruleId;
+            r["signal_id"] = rule.signalId;
+            r["value"] = rule.value;
+            r["level"] = rule.level;
+            r["active"] = rule.active;
+            rules.append(r);
+        }
+        e["batch"] = rules;
+        log(e);
     }
-    e["batch"] = rules;
-    log(e);
     return false;
 }
 
 int HostServices::InitSetting(SMDVDevice& device, const Json::Value& settings) {
-    if (!logging()) return 0;
-    Json::Value e = makeEvent("InitSetting", device.DataId());
-    e["settings"] = settings;
-    log(e);
+    if (logging()) {
+        Json::Value e = makeEvent("InitSetting", device.DataId());
+        e["settings"] = settings;
+        log(e);
+    }
     return 0;
 }
 
@@ -128,13 +134,14 @@ int HostServices::DeviceIoControl(SMDVDevice& device, int code, const void* in, 
                                   int outLen, int&) {
     // The host has no control codes of its own here: it records the request
     // and leaves the output (which may hold the device's write outcome) alone.
-    if (!logging()) return -1;
-    Json::Value e = makeEvent("DeviceIoControl", device.DataId());
-    e["code"] = code;
-    e["in_len"] = inLen;
-    e["in"] = hexBytes(in, inLen > 0 ? static_cast<std::size_t>(inLen) : 0);
-    e["out_len"] = outLen;
-    log(e);
+    if (logging()) {
+        Json::Value e = makeEvent("DeviceIoControl", device.DataId());
+        e["code"] = code;
+        e["in_len"] = inLen;
+        e["in"] = hexBytes(in, inLen > 0 ? static_cast<std::size_t>(inLen) : 0);
+        e["out_len"] = outLen;
+        log(e);
+    }
     return -1;
 }
 

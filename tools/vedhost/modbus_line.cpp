@@ -159,14 +159,13 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
 
     if (reply.status != host::ModbusReply::Status::Ok)
         lastFailure_ = {reply.error, std::chrono::system_clock::now()};
-    if (!logged) return reply;
-    if (reply.status == host::ModbusReply::Status::Ok) {
+    if (logged && reply.status == host::ModbusReply::Status::Ok) {
         Json::Value r = makeEvent("ModbusReply", device.DataId());
         r["function"] = static_cast<int>(request.function);
         r["address"] = request.address;
         r["words"] = wordsJson(reply.words);
         services_.log(r);
-    } else {
+    } else if (logged) {
         Json::Value r = makeEvent("ModbusError", device.DataId());
         r["function"] = static_cast<int>(request.function);
         r["address"] = request.address;

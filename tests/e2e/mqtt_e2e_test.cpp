@@ -358,6 +358,51 @@ TEST_F(MqttE2E, BrokerDownAtStartGetsTheNewestKeptMessages) {
     EXPECT_EQ(parse(states.back().payload)["data_id"].asInt(), 1);
 }
 
+// --- TLS -------------------------------------------------------------------------
+
+TEST_F(MqttE2E, TlsToABrokerWhoseCertificateTheGivenCaSigned) {
+    // A CA, a broker certificate it signs for 127.0.0.1, and a CA that signed nothing.
+    const std::string d = dir_.path().string();
+    const std::string make =
+        "cd " + d +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2"
+        " -subj /CN=e2e-ca"
+        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.crt -days 2"
+        " -subj /CN=e2e-other"
+        " && openssl req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr"
+        " -subj /CN=127.0.0.1"
+        " && printf 'subjectAltName=IP:127.0.0.1' > san.ext"
+        " && openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial"
+        " -out broker.crt -days 2 -extfile san.ext";
+    ASSERT_EQ(std::system((make + " >openssl.out 2>&1").c_str()), 0)
+        << readText(dir_ / "openssl.out");
+    // The subscriber uses the broker's plain listener; the host its TLS one.
+    const int tlsPort = freePort();
+    Broker broker(dir_, "allow_anonymous true\nlistener " + std::to_string(tlsPort) +
+                            " 127.0.0.1\ncafile " + d + "/ca.crt\ncertfile " + d +
+                            "/broker.crt\nkeyfile " + d + "/broker.key\n");
+    broker.start();
+    ASSERT_TRUE(eventually([&] { return accepts(tlsPort); }, kDeadline));
+    Subscriber live(broker.port(), false);
+    const std::string where = startLine(1);
+    const std::string tls = "127.0.0.1:" + std::to_string(tlsPort);
+
+    Child& untrusted = startHost({"--rtu", where, "--rounds", "2", "--interval", "0.2", "--mqtt",
+                                  tls, "--mqtt-tls-ca", d + "/other.crt"});
+    ASSERT_EQ(untrusted.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(countOf(hostErr(), "vedhost: mqtt " + tls +
+                                     ": cannot connect: A TLS error occurred (check --mqtt-tls-ca"),
+              1u)
+        << hostErr();
+    EXPECT_TRUE(live.messages().empty());
+
+    Child& trusted = startHost({"--rtu", where, "--rounds", "2", "--interval", "0.2", "--mqtt", tls,
+                                "--mqtt-tls-ca", d + "/ca.crt"});
+    ASSERT_EQ(trusted.wait(kDeadline), 0) << hostErr();
+    EXPECT_TRUE(live.waitFor("ved96/1/state", "", 2)) << hostErr();
+    EXPECT_TRUE(live.waitFor("ved96/1/status", "offline"));
+}
+
 // --- Credentials -----------------------------------------------------------------
 
 TEST_F(MqttE2E, WrongPasswordIsRefusedWithOneClearLineAndPollingGoesOn) {
@@ -379,7 +424,7 @@ TEST_F(MqttE2E, WrongPasswordIsRefusedWithOneClearLineAndPollingGoesOn) {
     EXPECT_EQ(reports(), 3u);
     const std::string err = hostErr();
     EXPECT_EQ(countOf(err, "vedhost: mqtt " + broker.address() +
-                               ": refused by the broker: Connection Refused: not authorised. "
+                               ": refused by the broker: Connection Refused: not authorised "
                                "(check --mqtt-user and --mqtt-password-file)\n"),
               1u)
         << err;

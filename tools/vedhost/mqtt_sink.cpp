@@ -77,6 +77,12 @@ bool reachable(const std::string& host, int port, std::chrono::milliseconds limi
     return ok;
 }
 
+// libmosquitto's texts end with a full stop; ours go on after them.
+std::string withoutStop(std::string text) {
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
 void libraryInit() {
     static const int once = mosquitto_lib_init();
     (void)once;
@@ -159,7 +165,7 @@ struct MqttSink::Client {
                 std::lock_guard<std::mutex> lock(mutex);
                 refused = true;
             }
-            std::string why = mosquitto_connack_string(rc);
+            std::string why = withoutStop(mosquitto_connack_string(rc));
             if (rc == 4 || rc == 5) why += " (check --mqtt-user and --mqtt-password-file)";
             sink.note("refused by the broker: " + why);
             return;
@@ -197,7 +203,7 @@ struct MqttSink::Client {
         }
         // The broker closes a connection it refused: that was said already.
         if (rc != 0 && !wasRefused)
-            sink.note(std::string("connection lost: ") + mosquitto_strerror(rc));
+            sink.note("connection lost: " + withoutStop(mosquitto_strerror(rc)));
     }
 
     void onPublish(int mid) {
@@ -281,7 +287,9 @@ void MqttSink::firstConnects() {
                 if (rc == MOSQ_ERR_ERRNO)
                     why = std::strerror(errno);
                 else if (rc != MOSQ_ERR_SUCCESS)
-                    why = mosquitto_strerror(rc);
+                    why = withoutStop(mosquitto_strerror(rc));
+                if (rc == MOSQ_ERR_TLS)
+                    why += " (check --mqtt-tls-ca and the broker's certificate)";
             }
             if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(client->mosq);
             if (rc == MOSQ_ERR_SUCCESS) {

@@ -7,6 +7,8 @@
 #include <json/reader.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -277,6 +279,13 @@ TEST(PresentationOptions, FromTheCommandLineOrTheConfigDocument) {
         << error;
     EXPECT_FALSE(parseCommandLine({"--tcp", "h:1", "--presentation", "/no/such/file"}, "p.so",
                                   config, error));
+
+    // A file nested past the reader's limit is refused, not a crash.
+    const std::string deep = testing::TempDir() + "deep-presentation.json";
+    std::ofstream(deep) << std::string(100000, '[') << std::string(100000, ']');
+    EXPECT_FALSE(config.presentation.load(deep, error));
+    EXPECT_NE(error.find("presentation " + deep + ": bad JSON"), std::string::npos) << error;
+    std::remove(deep.c_str());
 }
 
 TEST(PresentationOptions, HistoryFormatSinceAndPresentation) {

@@ -1,6 +1,5 @@
 #include "presentation.h"
 
-#include <json/reader.h>
 #include <json/writer.h>
 #include <locale.h>
 #include <wchar.h>
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "config.h"
 
@@ -99,16 +97,11 @@ bool Presentation::parse(const Json::Value& object, std::string& error) {
 bool Presentation::load(const std::string& path, std::string& error) {
     std::string text;
     if (!readFile(path, text, error)) return false;
-    Json::CharReaderBuilder builder;
-    builder["allowComments"] = true;
-    builder["collectComments"] = false;
-    builder["rejectDupKeys"] = true;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    // The vedhost documents' reader: comments allowed, one document, no
+    // repeated key, bounded nesting.
     Json::Value object;
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &object, &errors)) {
-        error = "presentation " + path + ": bad JSON: " + errors.substr(0, errors.find('\n'));
+    if (!parseJson(text, object, error)) {
+        error = "presentation " + path + ": " + error;
         return false;
     }
     if (!parse(object, error)) {

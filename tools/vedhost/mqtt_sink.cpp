@@ -14,6 +14,7 @@
 #include <deque>
 #include <iostream>
 #include <set>
+#include <thread>
 #include <unordered_map>
 
 #include "event_log.h"
@@ -114,7 +115,7 @@ struct MqttSink::Client {
     bool statusAcked = false;
     std::map<std::string, bool> alarms;  // alarm id and key -> raised
     bool refused = false;                // the broker refused the connection being closed
-    bool looping = false;                // libmosquitto's thread runs the connection
+    std::thread thread;                  // runs the connection: connects, reads, writes, reconnects
 
     Client(MqttSink& s, unsigned id, std::string l, int sl)
         : sink(s),
@@ -193,17 +194,75 @@ struct MqttSink::Client {
     }
 
     void onDisconnect(int rc) {
-        bool wasRefused = false;
+        bool was = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
+            was = connected;
             connected = false;
-            wasRefused = refused;
-            refused = false;
             changed.notify_all();
         }
-        // The broker closes a connection it refused: that was said already.
-        if (rc != 0 && !wasRefused)
-            sink.note("connection lost: " + withoutStop(mosquitto_strerror(rc)));
+        // A connection that never got through is run()'s to report.
+        if (rc != 0 && was) sink.note("connection lost: " + withoutStop(mosquitto_strerror(rc)));
+    }
+
+    // The connection's thread: connects, then serves the socket until it
+    // breaks, and connects again after a back-off of 1 to 30 seconds, until
+    // the sink stops. libmosquitto's own thread would give up for good on a
+    // failed first connect or TLS handshake.
+    void run() {
+        const MqttOptions& o = sink.options_;
+        auto delay = std::chrono::seconds(1);
+        bool open = false;
+        while (!sink.stopRequested()) {
+            int rc = MOSQ_ERR_SUCCESS;
+            std::string why;
+            if (!open) {
+                if (!reachable(o.host, o.port, std::chrono::seconds(3), why)) {
+                    rc = MOSQ_ERR_NO_CONN;
+                } else {
+                    rc = mosquitto_connect(mosq, o.host.c_str(), o.port, o.keepaliveSeconds);
+                    why = reason(rc);
+                }
+                open = rc == MOSQ_ERR_SUCCESS;
+            } else {
+                rc = mosquitto_loop(mosq, 200, 1);
+                if (rc != MOSQ_ERR_SUCCESS) {
+                    open = false;
+                    why = reason(rc);
+                }
+            }
+            if (rc == MOSQ_ERR_SUCCESS) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (connected) delay = std::chrono::seconds(1);
+                continue;
+            }
+            bool wasRefused = false, wasConnected = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                wasRefused = refused;
+                refused = false;
+                wasConnected = connected;
+                connected = false;
+                changed.notify_all();
+            }
+            // A refusal and a lost connection are said where they are seen.
+            if (!wasRefused && !wasConnected)
+                sink.note("cannot connect: " + why + "; trying again, messages are kept meanwhile");
+            if (sink.waitStop(delay)) break;
+            delay = std::min(delay * 2, std::chrono::seconds(30));
+        }
+        if (open) {
+            mosquitto_disconnect(mosq);
+            for (int i = 0; i < 10 && mosquitto_loop(mosq, 100, 1) == MOSQ_ERR_SUCCESS; ++i) {
+            }
+        }
+    }
+
+    static std::string reason(int rc) {
+        if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
+        std::string why = withoutStop(mosquitto_strerror(rc));
+        if (rc == MOSQ_ERR_TLS) why += " (check --mqtt-tls-ca and the broker's certificate)";
+        return why;
     }
 
     void onPublish(int mid) {
@@ -249,7 +308,8 @@ bool MqttSink::addMeter(unsigned dataId, const std::string& line, int slave, std
         m, [](mosquitto*, void* user, int rc) { Client::of(user).onDisconnect(rc); });
     mosquitto_publish_callback_set(
         m, [](mosquitto*, void* user, int mid) { Client::of(user).onPublish(mid); });
-    mosquitto_reconnect_delay_set(m, 1, 30, true);
+    // Our own thread runs the connection, others publish on it.
+    mosquitto_threaded_set(m, true);
     const std::string will = client->base + "/status";
     int rc = mosquitto_will_set(m, will.c_str(), 7, "offline", kQos, true);
     if (rc == MOSQ_ERR_SUCCESS && !options_.user.empty())
@@ -268,53 +328,25 @@ bool MqttSink::addMeter(unsigned dataId, const std::string& line, int slave, std
 
 void MqttSink::start() {
     started_ = true;
-    connector_ = std::thread([this] { firstConnects(); });
+    for (auto& [id, client] : clients_) {
+        Client* c = client.get();
+        c->thread = std::thread([c] { c->run(); });
+    }
 }
 
-void MqttSink::firstConnects() {
-    auto delay = std::chrono::seconds(1);
-    for (;;) {
-        bool waiting = false;
-        for (auto& [id, client] : clients_) {
-            if (client->looping) continue;
-            std::string why;
-            int rc = MOSQ_ERR_SUCCESS;
-            if (!reachable(options_.host, options_.port, std::chrono::seconds(3), why)) {
-                rc = MOSQ_ERR_NO_CONN;
-            } else {
-                rc = mosquitto_connect(client->mosq, options_.host.c_str(), options_.port,
-                                       options_.keepaliveSeconds);
-                if (rc == MOSQ_ERR_ERRNO)
-                    why = std::strerror(errno);
-                else if (rc != MOSQ_ERR_SUCCESS)
-                    why = withoutStop(mosquitto_strerror(rc));
-                if (rc == MOSQ_ERR_TLS)
-                    why += " (check --mqtt-tls-ca and the broker's certificate)";
-            }
-            if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(client->mosq);
-            if (rc == MOSQ_ERR_SUCCESS) {
-                client->looping = true;
-            } else {
-                waiting = true;
-                note("cannot connect: " + why + "; trying again, messages are kept meanwhile");
-            }
-        }
-        if (!waiting) return;
-        std::unique_lock<std::mutex> lock(stopMutex_);
-        if (stopping_.wait_for(lock, delay, [this] { return stopRequested_; })) return;
-        delay = std::min(delay * 2, std::chrono::seconds(30));
-    }
+bool MqttSink::stopRequested() {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    return stopRequested_;
+}
+
+bool MqttSink::waitStop(std::chrono::seconds delay) {
+    std::unique_lock<std::mutex> lock(stopMutex_);
+    return stopping_.wait_for(lock, delay, [this] { return stopRequested_; });
 }
 
 void MqttSink::stop() {
     if (!started_) return;
     started_ = false;
-    {
-        std::lock_guard<std::mutex> lock(stopMutex_);
-        stopRequested_ = true;
-    }
-    stopping_.notify_all();
-    connector_.join();
     const auto until = std::chrono::steady_clock::now() + kStopWait;
     std::size_t unsent = 0;
     for (auto& [id, client] : clients_) {
@@ -329,11 +361,13 @@ void MqttSink::stop() {
         });
         unsent += c.queue.size() + c.inFlight.size();
     }
-    for (auto& [id, client] : clients_) {
-        if (!client->looping) continue;
-        mosquitto_disconnect(client->mosq);
-        mosquitto_loop_stop(client->mosq, false);
+    {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        stopRequested_ = true;
     }
+    stopping_.notify_all();
+    for (auto& [id, client] : clients_)
+        if (client->thread.joinable()) client->thread.join();
     if (unsent > 0) note(std::to_string(unsent) + " messages not sent");
 }
 

@@ -12,18 +12,17 @@
 // connection carries one last will. A broker that is away never holds up the
 // line threads: state and alarm messages wait in a queue of at most
 // MqttOptions::queueLimit per meter (the oldest are dropped and counted) and
-// go out once the connection is back. Until a connection has first been made
-// a thread of ours tries every 1 to 30 seconds; after that libmosquitto
-// reconnects with the same back-off. The status is not queued: the current
-// one is sent on every connect.
+// go out once the connection is back; each connection's thread connects
+// again after a back-off of 1 to 30 seconds. The status is not queued: the
+// current one is sent on every connect.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "config.h"
 #include "host_services.h"
@@ -63,9 +62,9 @@ class MqttSink : public Publisher {
     // One stderr line about the broker, unless it repeats the previous one
     // (every meter's connection sees the broker come and go at once).
     void note(const std::string& text);
-    // Makes each connection's first connect, with back-off, then leaves it
-    // to libmosquitto's own thread.
-    void firstConnects();
+    bool stopRequested();
+    // Waits `delay` or until stop(); true when stopping.
+    bool waitStop(std::chrono::seconds delay);
 
     MqttOptions options_;
     const Presentation& presentation_;
@@ -73,7 +72,6 @@ class MqttSink : public Publisher {
     std::mutex noteMutex_;
     std::string lastNote_;
     bool started_ = false;
-    std::thread connector_;
     std::mutex stopMutex_;
     std::condition_variable stopping_;
     bool stopRequested_ = false;

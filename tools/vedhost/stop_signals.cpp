@@ -9,10 +9,19 @@
 namespace vedhost {
 namespace {
 
-std::mutex gMutex;
-std::condition_variable gChanged;
-bool gServing = false;
-bool gStop = false;
+// The watcher may still take a signal while the process exits, so its state
+// is never destroyed.
+struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool serving = false;
+    bool stop = false;
+};
+
+State& state() {
+    static State* const kState = new State;
+    return *kState;
+}
 
 sigset_t stopSet() {
     sigset_t set;
@@ -39,10 +48,11 @@ void watch() {
     for (;;) {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
-        std::lock_guard<std::mutex> lock(gMutex);
-        if (!gServing) dieBy(sig);
-        gStop = true;
-        gChanged.notify_all();
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.serving) dieBy(sig);
+        s.stop = true;
+        s.changed.notify_all();
     }
 }
 
@@ -51,17 +61,20 @@ void watch() {
 void watchStopSignals() {
     const sigset_t set = stopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    state();
     std::thread(watch).detach();
 }
 
 void serveStopSignals() {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gServing = true;
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.serving = true;
 }
 
 bool stopRequested(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(gMutex);
-    return gChanged.wait_for(lock, limit, [] { return gStop; });
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    return s.changed.wait_for(lock, limit, [&s] { return s.stop; });
 }
 
 }  // namespace vedhost

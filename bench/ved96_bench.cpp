@@ -26,31 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "support/malloc_count.h"
 #include "ved96/ved96.h"
-
-// ---- Heap counting: every malloc, whoever calls it -------------------------
-
-namespace {
-long g_mallocs = 0;  // the benchmarks run on one thread
-}
-
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void* malloc(std::size_t size) {
-    ++g_mallocs;
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-    ++g_mallocs;
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size) {
-    ++g_mallocs;
-    return __libc_realloc(p, size);
-}
-}
 
 namespace {
 
@@ -311,9 +288,9 @@ void heapFigures(benchmark::State& state) {
     nextRound(*meter);
     meter->GenJsonData();
     nextRound(*meter);
-    const long before = g_mallocs;
+    const long before = malloc_count::calls;
     meter->GenJsonData();
-    state.counters["allocs_per_warm_build"] = static_cast<double>(g_mallocs - before);
+    state.counters["allocs_per_warm_build"] = static_cast<double>(malloc_count::calls - before);
 }
 
 }  // namespace

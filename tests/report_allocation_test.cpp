@@ -12,46 +12,19 @@
 #include <iostream>
 #include <new>
 
+#include "support/malloc_count.h"
 #include "ved96/ved96.h"
 
 // The replacements below pair malloc with free; GCC cannot see that through
 // operator new and delete and would report every delete as mismatched.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
-// A sanitizer brings its own malloc; under one, only operator new is counted.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VED_COUNTS_MALLOC 0
-#else
-#define VED_COUNTS_MALLOC 1
-#endif
-
 namespace {
 
-std::atomic<long> allocations{0};
+std::atomic<long>& allocations = malloc_count::calls;
 std::atomic<long> failAt{-1};  // the allocation with this count throws
 
 }  // namespace
-
-#if VED_COUNTS_MALLOC
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-
-void* malloc(std::size_t size) {
-    ++allocations;
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-    ++allocations;
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size) {
-    ++allocations;
-    return __libc_realloc(p, size);
-}
-}
-#endif
 
 void* operator new(std::size_t size) {
     // Counted by malloc, unless a sanitizer owns it.

@@ -36,6 +36,10 @@
 #include "options.h"
 #include "rtu_frame.h"
 
+#ifndef VED96_VERSION
+#define VED96_VERSION "unknown"
+#endif
+
 namespace {
 
 using namespace vedsim;
@@ -466,6 +470,10 @@ void announce(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "ved96-sim " VED96_VERSION "\n";
+        return 0;
+    }
     SimOptions options;
     std::string error;
     if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

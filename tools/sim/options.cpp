@@ -34,7 +34,8 @@ const char kUsage[] =
     "  --tcp-fault KIND      every TCP reply answers another request: KIND transaction\n"
     "                        (another transaction id), protocol (protocol id 1) or\n"
     "                        length (header length one more than follows)\n"
-    "  --help                show this text\n";
+    "  --help                show this text\n"
+    "  --version             show the version\n";
 
 namespace {
 

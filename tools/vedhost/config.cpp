@@ -52,6 +52,7 @@ const char kUsage[] =
     "  --write REG=V[,V...] write registers after the first round and report the outcome\n"
     "  --presentation FILE  labels, scale factors and units by signal id (--show, history)\n"
     "  --help               show this text\n"
+    "  --version            show the version\n"
     "exit status: 0 all well; 1 a meter completed no round (or gave up under --rounds),\n"
     "or a --write was refused or got no reply; 2 bad configuration\n";
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -34,6 +35,9 @@
 #ifndef VEDHOST_DEFAULT_PLUGIN
 #define VEDHOST_DEFAULT_PLUGIN "ved96.so"
 #endif
+#ifndef VED96_VERSION
+#define VED96_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -45,6 +49,20 @@ constexpr int kExitConfig = 2;
 int configError(const std::string& message) {
     std::cerr << "vedhost: " << message << std::endl;
     return kExitConfig;
+}
+
+// Installed, the plug-in sits at a fixed place relative to vedhost, wherever
+// the package was unpacked; in the build tree it is the one built beside it.
+std::string defaultPlugin() {
+#ifdef VEDHOST_INSTALLED_PLUGIN
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed = self.parent_path() / VEDHOST_INSTALLED_PLUGIN;
+        if (std::filesystem::exists(installed, error)) return installed.lexically_normal();
+    }
+#endif
+    return VEDHOST_DEFAULT_PLUGIN;
 }
 
 int listHistory(const std::vector<std::string>& args) {
@@ -227,12 +245,16 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "vedhost " VED96_VERSION "\n";
+        return 0;
+    }
     if (!args.empty() && args[0] == "history")
         return listHistory(std::vector<std::string>(args.begin() + 1, args.end()));
 
     HostConfig config;
     std::string error;
-    if (!parseCommandLine(args, VEDHOST_DEFAULT_PLUGIN, config, error)) {
+    if (!parseCommandLine(args, defaultPlugin(), config, error)) {
         std::cerr << "vedhost: " << error << " (see vedhost --help)" << std::endl;
         return kExitConfig;
     }

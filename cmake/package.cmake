@@ -1,7 +1,7 @@
 # Installation in the Debian layout and the Debian package (cpack -G DEB):
 #   /usr/bin/vedhost, /usr/bin/ved96-sim
 #   /usr/lib/<multiarch>/ved96/ved96.so and the host library libsmdhost.so
-#   /lib/systemd/system/vedhost@.service, /usr/share/doc/ved96/ (README, examples)
+#   /lib/systemd/system/vedhost@.service, /usr/share/doc/ved96/ (README, docs/, examples/)
 include(GNUInstallDirs)
 
 # The version both tools print with --version.
@@ -26,6 +26,7 @@ target_compile_definitions(vedhost PRIVATE
   VEDHOST_INSTALLED_PLUGIN="${VED_BIN_TO_PKGLIB}/$<TARGET_FILE_NAME:ved96>")
 install(FILES packaging/vedhost@.service DESTINATION /lib/systemd/system)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(CPACK_GENERATOR DEB)

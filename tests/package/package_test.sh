@@ -33,7 +33,8 @@ SIM=$ROOT/usr/bin/ved96-sim
 PLUGIN=$ROOT/usr/lib/$MULTIARCH/ved96/ved96.so
 for f in "$HOST" "$SIM" "$PLUGIN" "$ROOT/usr/lib/$MULTIARCH/ved96/libsmdhost.so" \
          "$ROOT/lib/systemd/system/vedhost@.service" "$ROOT/usr/share/doc/ved96/README.md" \
-         "$ROOT/usr/share/doc/ved96/examples/rtu-line.json"; do
+         "$ROOT/usr/share/doc/ved96/signals.md" \
+         "$ROOT/usr/share/doc/ved96/examples/vedhost.json"; do
     check "holds ${f#"$ROOT"}" test -f "$f"
 done
 # Every library a program links comes from a package dependency found by

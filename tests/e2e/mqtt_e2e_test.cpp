@@ -48,13 +48,6 @@ bool accepts(int port) {
     return ok;
 }
 
-Json::Value parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 200);
-    return value;
-}
-
 // The real broker, on a port of its own, keeping its sessions in the scratch
 // directory so that a restart finds a durable subscriber's queue again.
 class Broker {
@@ -237,7 +230,7 @@ TEST_F(MqttE2E, StateAlarmsAndRetainedStatusOfThreeMeters) {
         const auto states = live.messages(base + "/state");
         ASSERT_EQ(states.size(), 3u);
         for (const auto& m : states) {
-            const Json::Value state = parse(m.payload);
+            const Json::Value state = parseJson(m.payload);
             EXPECT_EQ(state["data_id"].asInt(), unit);
             EXPECT_EQ(state["slave"].asInt(), unit);
             EXPECT_EQ(state["line"].asString(), "rtu " + where);
@@ -246,7 +239,7 @@ TEST_F(MqttE2E, StateAlarmsAndRetainedStatusOfThreeMeters) {
             EXPECT_EQ(state["units"]["phase_voltage_a"].asString(), "V");
             EXPECT_EQ(state["values"]["phase_voltage_c"].asDouble(), 0.0) << "not scaled";
         }
-        EXPECT_EQ(parse(states.back().payload)["values"]["voltage_primary_rated"].asDouble(),
+        EXPECT_EQ(parseJson(states.back().payload)["values"]["voltage_primary_rated"].asDouble(),
                   500.0);
         std::vector<std::string> status;
         for (const auto& m : live.messages(base + "/status")) status.push_back(m.payload);
@@ -257,7 +250,7 @@ TEST_F(MqttE2E, StateAlarmsAndRetainedStatusOfThreeMeters) {
     // Each alarm once when raised and once when cleared, not once per round.
     std::set<std::string> alarms;
     for (const auto& m : live.messages("ved96/1/alarm")) {
-        const Json::Value a = parse(m.payload);
+        const Json::Value a = parseJson(m.payload);
         EXPECT_EQ(a["data_id"].asInt(), 1);
         EXPECT_EQ(a["key"].asString(), "电压一次侧额定值");
         EXPECT_EQ(a["signal"].asString(), "voltage_primary_rated");
@@ -322,7 +315,7 @@ TEST_F(MqttE2E, BrokerRestartedMidRunLosesNoMessageAndPollingGoesOn) {
     ASSERT_TRUE(durable->waitFor("ved96/1/status", "offline"));
     std::set<std::string> times;
     for (const auto& m : durable->messages("ved96/1/state"))
-        times.insert(parse(m.payload)["time"].asString());
+        times.insert(parseJson(m.payload)["time"].asString());
     EXPECT_EQ(times.size(), reports()) << hostErr();
 }
 
@@ -355,7 +348,7 @@ TEST_F(MqttE2E, BrokerDownAtStartGetsTheNewestKeptMessages) {
     // The three newest of the rounds before the connect, then every later one.
     ASSERT_GE(states.size(), 3u);
     EXPECT_LT(states.size(), reports());
-    EXPECT_EQ(parse(states.back().payload)["data_id"].asInt(), 1);
+    EXPECT_EQ(parseJson(states.back().payload)["data_id"].asInt(), 1);
 }
 
 // --- TLS -------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <json/reader.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +43,15 @@ inline std::vector<std::string> readLines(const std::filesystem::path& path) {
     std::istringstream in(readText(path));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+// A JSON text the host wrote; a text that does not parse fails the test and
+// names its start.
+inline Json::Value parseJson(const std::string& text) {
+    Json::Value value;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 200);
+    return value;
 }
 
 inline std::size_t countOf(const std::string& text, const std::string& what) {

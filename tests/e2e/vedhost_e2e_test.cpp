@@ -79,13 +79,6 @@ std::string imageJson(const std::map<int, int>& image) {
     return text + "}";
 }
 
-Json::Value parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(text, value)) << text.substr(0, 200);
-    return value;
-}
-
 std::string compact(const Json::Value& value) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
@@ -94,7 +87,7 @@ std::string compact(const Json::Value& value) {
 
 std::vector<Json::Value> jsonLines(const std::string& path) {
     std::vector<Json::Value> out;
-    for (const auto& line : readLines(path)) out.push_back(parse(line));
+    for (const auto& line : readLines(path)) out.push_back(parseJson(line));
     return out;
 }
 

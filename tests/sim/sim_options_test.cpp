@@ -98,16 +98,16 @@ TEST(SimOptions, SeveralUnitsOnOneLine) {
 }
 
 TEST(SimUnits, DocumentGivesEachUnitItsImage) {
-    std::vector<UnitSpec> units;
+    std::vector<UnitSetup> units;
     std::string error;
     ASSERT_TRUE(parse_units(R"({"10": "m10.json", "2": {"0": 2301}, "3": null, "4": "/abs.json"})",
                             "/etc/sim", units, error))
         << error;
     ASSERT_EQ(units.size(), 4u);
     EXPECT_EQ(units[0].slave, 2u) << "ordered by unit id, not as text";
-    EXPECT_EQ(units[0].source, UnitSpec::Source::kInline);
+    EXPECT_EQ(units[0].source, UnitSetup::Source::kInline);
     EXPECT_NE(units[0].image.find("2301"), std::string::npos);
-    EXPECT_EQ(units[1].source, UnitSpec::Source::kLive);
+    EXPECT_EQ(units[1].source, UnitSetup::Source::kLive);
     EXPECT_EQ(units[2].image, "/abs.json");
     EXPECT_EQ(units[3].slave, 10u);
     EXPECT_EQ(units[3].image, "/etc/sim/m10.json") << "relative to the document";
@@ -125,13 +125,13 @@ TEST(SimUnits, TheExampleLoads) {
     std::ifstream in(VED_SOURCE_DIR "/examples/sim-units.json");
     std::ostringstream text;
     text << in.rdbuf();
-    std::vector<UnitSpec> units;
+    std::vector<UnitSetup> units;
     std::string error;
     ASSERT_TRUE(parse_units(text.str(), "examples", units, error)) << error;
     ASSERT_EQ(units.size(), 3u);
-    EXPECT_EQ(units[0].source, UnitSpec::Source::kInline);
-    EXPECT_EQ(units[1].source, UnitSpec::Source::kInline);
-    EXPECT_EQ(units[2].source, UnitSpec::Source::kLive);
+    EXPECT_EQ(units[0].source, UnitSetup::Source::kInline);
+    EXPECT_EQ(units[1].source, UnitSetup::Source::kInline);
+    EXPECT_EQ(units[2].source, UnitSetup::Source::kLive);
     for (const auto& unit : {units[0], units[1]}) {
         std::map<uint16_t, uint16_t> image;
         EXPECT_TRUE(parse_register_image(unit.image, image, error)) << error;

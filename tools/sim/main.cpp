@@ -428,37 +428,37 @@ bool load_image(const std::string& path, MeterModel& model, std::string& error) 
 // The meters of the line, from --units or from --slave and --image.
 bool make_units(const SimOptions& options, std::vector<std::unique_ptr<Unit>>& units,
                 std::string& error) {
-    std::vector<UnitSpec> specs;
+    std::vector<UnitSetup> setups;
     if (!options.units_path.empty()) {
         std::string text;
         if (!read_text(options.units_path, text, error)) return false;
         const std::size_t slash = options.units_path.rfind('/');
         const std::string dir =
             slash == std::string::npos ? "" : options.units_path.substr(0, slash);
-        if (!parse_units(text, dir, specs, error)) {
+        if (!parse_units(text, dir, setups, error)) {
             error = "units " + options.units_path + ": " + error;
             return false;
         }
     } else {
         for (std::size_t i = 0; i < options.slaves.size(); ++i) {
-            UnitSpec spec;
-            spec.slave = options.slaves[i];
+            UnitSetup setup;
+            setup.slave = options.slaves[i];
             if (!options.image_paths.empty()) {
-                spec.source = UnitSpec::Source::kFile;
-                spec.image = options.image_paths[options.image_paths.size() == 1 ? 0 : i];
+                setup.source = UnitSetup::Source::kFile;
+                setup.image = options.image_paths[options.image_paths.size() == 1 ? 0 : i];
             }
-            specs.push_back(spec);
+            setups.push_back(setup);
         }
     }
-    for (const UnitSpec& spec : specs) {
+    for (const UnitSetup& setup : setups) {
         MeterModel model = MeterModel::live();
         const bool ok =
-            spec.source == UnitSpec::Source::kFile ? load_image(spec.image, model, error)
-            : spec.source == UnitSpec::Source::kInline
-                ? image_model(spec.image, "unit " + std::to_string(spec.slave), model, error)
+            setup.source == UnitSetup::Source::kFile ? load_image(setup.image, model, error)
+            : setup.source == UnitSetup::Source::kInline
+                ? image_model(setup.image, "unit " + std::to_string(setup.slave), model, error)
                 : true;
         if (!ok) return false;
-        units.push_back(std::make_unique<Unit>(spec.slave, std::move(model), options.faults));
+        units.push_back(std::make_unique<Unit>(setup.slave, std::move(model), options.faults));
     }
     return true;
 }

@@ -192,8 +192,8 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
     return true;
 }
 
-bool parse_units(const std::string& text, const std::string& base_dir, std::vector<UnitSpec>& units,
-                 std::string& error) {
+bool parse_units(const std::string& text, const std::string& base_dir,
+                 std::vector<UnitSetup>& units, std::string& error) {
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -207,22 +207,22 @@ bool parse_units(const std::string& text, const std::string& base_dir, std::vect
         error = "expected a JSON object of unit id to image";
         return false;
     }
-    std::vector<UnitSpec> parsed;
+    std::vector<UnitSetup> parsed;
     for (const std::string& key : root.getMemberNames()) {
         unsigned long n = 0;
         if (!parse_uint(key, 247, n) || n < 1) {
             error = "unit \"" + key + "\" is not a unit id 1..247";
             return false;
         }
-        UnitSpec unit;
+        UnitSetup unit;
         unit.slave = static_cast<unsigned>(n);
         const Json::Value& v = root[key];
         if (v.isString() && !v.asString().empty()) {
-            unit.source = UnitSpec::Source::kFile;
+            unit.source = UnitSetup::Source::kFile;
             const std::string path = v.asString();
             unit.image = path[0] == '/' || base_dir.empty() ? path : base_dir + "/" + path;
         } else if (v.isObject()) {
-            unit.source = UnitSpec::Source::kInline;
+            unit.source = UnitSetup::Source::kInline;
             unit.image = Json::writeString(Json::StreamWriterBuilder(), v);
         } else if (!v.isNull()) {
             error = "unit " + key + ": expected an image object, an image file name or null";
@@ -232,7 +232,7 @@ bool parse_units(const std::string& text, const std::string& base_dir, std::vect
     }
     // Keys of a JSON object are ordered as text: "10" before "2".
     std::sort(parsed.begin(), parsed.end(),
-              [](const UnitSpec& a, const UnitSpec& b) { return a.slave < b.slave; });
+              [](const UnitSetup& a, const UnitSetup& b) { return a.slave < b.slave; });
     for (std::size_t i = 1; i < parsed.size(); ++i) {
         if (parsed[i].slave == parsed[i - 1].slave) {
             error = "unit " + std::to_string(parsed[i].slave) + " is given twice";

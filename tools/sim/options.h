@@ -33,7 +33,7 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& options, st
 
 // One unit of a --units document: its id and what it serves. An image file
 // name is taken relative to the document's directory.
-struct UnitSpec {
+struct UnitSetup {
     unsigned slave = 1;
     enum class Source { kLive, kFile, kInline } source = Source::kLive;
     std::string image;  // kFile: the path; kInline: the image as JSON text
@@ -42,8 +42,8 @@ struct UnitSpec {
 // Parses a --units document: a JSON object of unit id to an image object, an
 // image file name, or null for live values, e.g.
 //   {"1": "meter1.json", "2": {"0": 2301}, "3": null}
-bool parse_units(const std::string& text, const std::string& base_dir, std::vector<UnitSpec>& units,
-                 std::string& error);
+bool parse_units(const std::string& text, const std::string& base_dir,
+                 std::vector<UnitSetup>& units, std::string& error);
 
 extern const char kUsage[];
 

@@ -195,6 +195,14 @@ TEST(ParseConfigDocument, TheThreeMeterExampleLoads) {
     EXPECT_EQ(lines[0].meters[0].settings["appSetting"]["b_mode"].asInt(), 5);
 }
 
+// The document is refused with a message that contains `reason`.
+void expectRefused(const std::string& text, const std::string& reason) {
+    std::vector<LineConfig> lines;
+    std::string error;
+    EXPECT_FALSE(parseConfigDocument(text, 1000, lines, error));
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+}
+
 TEST(ParseConfigDocument, RefusesWithAReason) {
     const struct {
         const char* text;
@@ -216,10 +224,7 @@ TEST(ParseConfigDocument, RefusesWithAReason) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
-        std::vector<LineConfig> lines;
-        std::string error;
-        EXPECT_FALSE(parseConfigDocument(row.text, 1000, lines, error));
-        EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+        expectRefused(row.text, row.reason);
     }
 }
 
@@ -245,10 +250,7 @@ TEST(ParseConfigDocument, NumbersBeyondSixtyFourBitsAreRefusedNamingTheField) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
-        std::vector<LineConfig> lines;
-        std::string error;
-        EXPECT_FALSE(parseConfigDocument(row.text, 1000, lines, error));
-        EXPECT_NE(error.find(row.field), std::string::npos) << error;
+        expectRefused(row.text, row.field);
     }
 }
 
@@ -281,10 +283,7 @@ TEST(ParseConfigDocument, HostileDocumentsAreBadJsonNotACrash) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        std::vector<LineConfig> lines;
-        std::string error;
-        EXPECT_FALSE(parseConfigDocument(row.text, 1000, lines, error));
-        EXPECT_NE(error.find("bad JSON"), std::string::npos) << error;
+        expectRefused(row.text, "bad JSON");
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -105,7 +106,7 @@ TEST_F(Control, WriteSeveralRegistersIgnoringAnOddTrailingByte) {
     }
 }
 
-TEST_F(Control, WriteRequestsWithoutUsableInputChangeNothing) {
+TEST_F(Control, WriteRequestsWithoutUsableInputAreRefused) {
     const std::vector<std::uint16_t> words(130, 7);
     const struct {
         const char* name;
@@ -121,21 +122,30 @@ TEST_F(Control, WriteRequestsWithoutUsableInputChangeNothing) {
         {"210 with a negative length", 210, words.data(), -8},
         {"210 beyond one write request", 210, words.data(), 2 + 2 * 124},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        meter.curTab_ = 11;
-        meter.writeResult_ = 1;
-        meter.writeExpected_ = 42;
-        int ret = -7;
-        EXPECT_EQ(request(c.code, c.in, c.inLen, nullptr, 0, ret), -1);
-        EXPECT_EQ(meter.curTab_, 11);
-        EXPECT_EQ(meter.writeResult_, 1);
-        EXPECT_EQ(meter.writeExpected_, 42);
-        EXPECT_EQ(ret, -7);
+    // Whatever the previous write's outcome (pending or acknowledged), the
+    // refused request's outcome is read back as refused; nothing goes out and
+    // the poll stage stays the round's.
+    for (const int previous : {-1, 1}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", previous outcome " + std::to_string(previous));
+            meter.curTab_ = 11;
+            meter.writeResult_ = previous;
+            meter.writeExpected_ = 42;
+            int ret = -7;
+            EXPECT_EQ(request(c.code, c.in, c.inLen, nullptr, 0, ret), -1);
+            EXPECT_EQ(meter.curTab_, 11);
+            EXPECT_EQ(meter.writeResult_, 3);
+            EXPECT_EQ(meter.writeExpected_, 42);
+            EXPECT_EQ(ret, -7);
+            EXPECT_EQ(writeOutcome(), 3);
+        }
     }
     EXPECT_EQ(host.meter.opens, 0);
     EXPECT_FALSE(meter.hasRequest());
-    EXPECT_TRUE(host.services.calls.empty());
+    host.services.calls.erase(std::remove(host.services.calls.begin(), host.services.calls.end(),
+                                          "DeviceIoControl(999,0,4)"),
+                              host.services.calls.end());
+    EXPECT_TRUE(host.services.calls.empty()) << "only the outcome reads reach the host";
 
     EXPECT_EQ(write(210, words, 2 + 2 * 123), 0) << "123 values fit";
     EXPECT_EQ(meter.writeExpected_, 123);

@@ -51,13 +51,22 @@ bool parsesAsJson(const void* in, int inLen) {
 
 }  // namespace
 
+// A write request that cannot go out: nothing is sent and the poll stage is
+// left to the round, but a caller reading the outcome next must see this
+// request refused, not the previous write's pending or acknowledged outcome.
+int ved96::refuseWrite() {
+    writeResult_ = kWriteRefused;
+    return -1;
+}
+
 int ved96::DeviceIoControl(int code, const void* in, int inLen, void* out, int outLen,
                            int& outLenRet) {
     std::cout << "ved96::DeviceIoControl " << code << std::endl;
     switch (code) {
         case kWriteRegister: {
-            // Address and value; without both there is nothing to write.
-            if (in == nullptr || inLen < 4) return -1;
+            // Address and value; without both there is nothing to write, and
+            // the outcome says so rather than keeping the previous write's.
+            if (in == nullptr || inLen < 4) return refuseWrite();
             const std::uint16_t address = inputWord(in, 0);
             const std::uint16_t value = inputWord(in, 1);
             curTab_ = kWriteSingleStage;
@@ -69,9 +78,9 @@ int ved96::DeviceIoControl(int code, const void* in, int inLen, void* out, int o
         }
         case kWriteRegisters: {
             // Start address, then the values; an odd trailing byte is ignored.
-            if (in == nullptr || inLen < 4) return -1;
+            if (in == nullptr || inLen < 4) return refuseWrite();
             const int count = inLen / 2 - 1;
-            if (count > kMaxWriteRegisters) return -1;
+            if (count > kMaxWriteRegisters) return refuseWrite();
             std::vector<unsigned short> values(static_cast<std::size_t>(count));
             for (int i = 0; i < count; ++i)
                 values[static_cast<std::size_t>(i)] = inputWord(in, i + 1);

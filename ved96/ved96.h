@@ -43,4 +43,9 @@ class ved96 : public Ved96Base {
     int writeResult_ = -1;
     // What the write reply must echo: the value written, or the count written.
     int writeExpected_ = -1;
+
+  private:
+    static constexpr int kWriteRefused = 3;
+    // Refuses a write request that cannot go out: the outcome becomes 3; -1.
+    int refuseWrite();
 };

@@ -2,6 +2,8 @@
 // provides the host framework, entered through get_providers only.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <json/value.h>
+#include <json/writer.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,61 @@ TEST(PluginLoad, GetProvidersByNameMakesAMeterThatCompletesARound) {
         EXPECT_TRUE(device->dataReady_);
     }  // devices and providers are gone before the library is closed
     EXPECT_EQ(dlclose(handle), 0);
+}
+
+// A host that keeps the report (code 803 hands out its address) copies the
+// document. The copy must stay whole once the device is deleted and ved96.so
+// unloaded, as when the host reloads its drivers: nothing in it may point
+// into the library.
+TEST(PluginLoad, AKeptReportOutlivesThePlugin) {
+    void* handle = dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto getProviders = reinterpret_cast<GetProviders>(dlsym(handle, "get_providers"));
+    ASSERT_NE(getProviders, nullptr) << dlerror();
+    Json::Value kept;
+    std::string textBefore;
+    {
+        fake::Host host;
+        auto providers = getProviders();
+        ASSERT_EQ(providers.size(), 1u);
+        auto* provider = dynamic_cast<SMDSPDeviceProvider*>(providers[0].get());
+        ASSERT_NE(provider, nullptr);
+        std::unique_ptr<SMDVDevice> device(provider->create());
+        ASSERT_NE(device, nullptr);
+
+        // A record image from the cache: phase A voltage 2301, wiring code 1.
+        std::vector<unsigned char> image(1009, 0);
+        image[4] = 2301 & 0xFF;
+        image[5] = 2301 >> 8;
+        image[982] = 1;
+        testing::internal::CaptureStdout();
+        const bool loaded = device->LoadFromCache(image.data(), static_cast<int>(image.size()));
+        const Json::Value* document = nullptr;
+        int ret = 0;
+        const int handedOut =
+            device->DeviceIoControl(803, nullptr, 0, &document, sizeof document, ret);
+        std::vector<char> text(64 * 1024);
+        const int written = device->DeviceIoControl(801, nullptr, 0, text.data(),
+                                                    static_cast<int>(text.size()), ret);
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(loaded);
+        ASSERT_EQ(handedOut, 0);
+        ASSERT_NE(document, nullptr);
+        ASSERT_EQ(written, 0);
+        textBefore.assign(text.data(), static_cast<std::size_t>(ret));
+        kept = *document;
+    }
+    ASSERT_EQ(dlclose(handle), 0);
+    ASSERT_EQ(dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr)
+        << "ved96.so is still mapped: the copy is not put to the test";
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Json::FastWriter writer;
+    EXPECT_EQ(writer.write(kept), textBefore);
+#pragma GCC diagnostic pop
+    EXPECT_EQ(kept["A相电压"].asDouble(), 2301.0);
+    EXPECT_EQ(kept["DI1"].asString(), "断开");
 }
 
 TEST(PluginLoad, ExportsNothingOfOursButGetProviders) {

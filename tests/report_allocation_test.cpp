@@ -22,14 +22,20 @@
 namespace {
 
 std::atomic<long>& allocations = malloc_count::calls;
-std::atomic<long> failAt{-1};  // the allocation with this count throws
+// The first operator new at or after this count throws (once): the count
+// also runs on with the library's own malloc calls, which cannot fail here.
+std::atomic<long> failAt{-1};
 
 }  // namespace
 
 void* operator new(std::size_t size) {
     // Counted by malloc, unless a sanitizer owns it.
     const long n = VED_COUNTS_MALLOC ? allocations.load() + 1 : ++allocations;
-    if (n == failAt.load()) throw std::bad_alloc();
+    const long at = failAt.load();
+    if (at >= 0 && n >= at) {
+        failAt = -1;
+        throw std::bad_alloc();
+    }
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }

@@ -51,12 +51,13 @@ bool HasIniSectionHeader(const std::string& path, const std::string& name) {
 
 // A section of the INI tree. The reader drops sections without entries, yet
 // a header that is there makes its section present, empty or not; a section
-// without a header fails with the tree's "No such node".
-const boost::property_tree::ptree& IniSection(const boost::property_tree::ptree& tree,
-                                              const std::string& name, const std::string& path) {
-    static const boost::property_tree::ptree kEmpty;
+// without a header fails with the tree's "No such node". A copy: the file is
+// read once per setting load, and the plug-in keeps no tree of its own that
+// would be torn down at exit or unload.
+boost::property_tree::ptree IniSection(const boost::property_tree::ptree& tree,
+                                       const std::string& name, const std::string& path) {
     if (const auto section = tree.get_child_optional(name)) return *section;
-    if (HasIniSectionHeader(path, name)) return kEmpty;
+    if (HasIniSectionHeader(path, name)) return {};
     return tree.get_child(name);
 }
 

@@ -43,12 +43,13 @@ std::string numberText(float value) {
 
 std::string thresholdMessage(const std::string& valueText, const std::string& thresholdText,
                              bool upper) {
-    static const std::string kCurrent = "当前值";
+    constexpr char kCurrent[] = "当前值";
+    constexpr std::size_t kCurrentLength = sizeof kCurrent - 1;
     const char* relation = upper ? "高于阈值:" : "低于阈值:";
     const std::size_t relationLength = std::strlen(relation);
     std::string message;
-    message.reserve(kCurrent.size() + valueText.size() + relationLength + thresholdText.size());
-    message.append(kCurrent)
+    message.reserve(kCurrentLength + valueText.size() + relationLength + thresholdText.size());
+    message.append(kCurrent, kCurrentLength)
         .append(valueText)
         .append(relation, relationLength)
         .append(thresholdText);

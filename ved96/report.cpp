@@ -4,18 +4,23 @@
 // The document keeps its members ordered by key bytes. The builder keeps the
 // same members in one list in that order (made once from the signal tables),
 // so a rebuild walks the document and the list side by side and assigns each
-// member in place, without a search by name. Keys and fixed texts are held by
-// the document as pointers to the tables (Json::StaticString), never copied:
-// a warm rebuild allocates only the update-time text.
+// member in place, without a search by name.
+//
+// The document owns every key and text in it: the host may copy it (code 803)
+// and keep the copy after the device is gone and the plug-in unloaded, so
+// nothing in it may point into the plug-in's tables. Keys are copied once, by
+// the first build; a fixed text is copied again only when it changes, so a
+// warm rebuild allocates only the update-time text.
 #include <json/value.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <mutex>
-#include <vector>
+#include <type_traits>
 
 #include "ved96/report_tables.h"
 #include "ved96/ved96.h"
@@ -52,19 +57,36 @@ Member number(const char* key, std::size_t offset, Conversion conversion) {
     return m;
 }
 
-template <std::size_t N>
-void addNumbers(std::vector<Member>& out, const NumericSignal (&signals)[N]) {
+// A list of members in a fixed array: plain rows, made once and never torn
+// down, so nothing of the builder is destroyed at exit or at unload while a
+// host thread may still be building a report.
+template <std::size_t Capacity>
+struct MemberList {
+    std::array<Member, Capacity> rows{};
+    std::size_t count = 0;
+
+    void push_back(const Member& m) { rows.at(count++) = m; }
+    const Member* begin() const { return rows.data(); }
+    const Member* end() const { return rows.data() + count; }
+    void sortByKey() { std::stable_sort(rows.begin(), rows.begin() + count, keyBefore); }
+};
+
+constexpr std::size_t kReportMemberCount = 270;
+constexpr std::size_t kAlertMemberCount = 6;
+using ReportMembers = MemberList<kReportMemberCount>;
+using AlertMembers = MemberList<kAlertMemberCount>;
+static_assert(std::is_trivially_destructible_v<ReportMembers> &&
+              std::is_trivially_destructible_v<AlertMembers>);
+
+template <typename List, std::size_t N>
+void addNumbers(List& out, const NumericSignal (&signals)[N]) {
     for (const NumericSignal& s : signals) out.push_back(number(s.key, s.offset, s.conversion));
 }
 
-void sortByKey(std::vector<Member>& members) {
-    std::sort(members.begin(), members.end(), keyBefore);
-}
-
-// The 269 top-level members (every signal, "AlertArray" and the update
+// The 270 top-level members (every signal, "AlertArray" and the update
 // time), in document order.
-std::vector<Member> makeReportMembers() {
-    std::vector<Member> out;
+ReportMembers makeReportMembers() {
+    ReportMembers out;
     addNumbers(out, kMeasurements);
     out.push_back(
         number(kSoePointerTotal.key, kSoePointerTotal.offset, kSoePointerTotal.conversion));
@@ -94,13 +116,13 @@ std::vector<Member> makeReportMembers() {
         out.push_back(m);
     }
     out.push_back(member(kUpdateTimeKey, Member::Kind::UpdateTime));
-    sortByKey(out);
+    out.sortByKey();
     return out;
 }
 
 // The six voltage alarms inside "AlertArray", in document order.
-std::vector<Member> makeAlertMembers() {
-    std::vector<Member> out;
+AlertMembers makeAlertMembers() {
+    AlertMembers out;
     for (const StatusWord& status : kStatusWords) {
         if (!status.alsoInAlertArray) continue;
         for (std::size_t i = 0; i < status.bitCount; ++i) {
@@ -110,17 +132,17 @@ std::vector<Member> makeAlertMembers() {
             out.push_back(m);
         }
     }
-    sortByKey(out);
+    out.sortByKey();
     return out;
 }
 
-const std::vector<Member>& reportMembers() {
-    static const std::vector<Member> members = makeReportMembers();
+const ReportMembers& reportMembers() {
+    static const ReportMembers members = makeReportMembers();
     return members;
 }
 
-const std::vector<Member>& alertMembers() {
-    static const std::vector<Member> members = makeAlertMembers();
+const AlertMembers& alertMembers() {
+    static const AlertMembers members = makeAlertMembers();
     return members;
 }
 
@@ -128,51 +150,97 @@ bool bitSet(const ved96_Data_t& record, const Member& m) {
     return ((registerAt(record, m.offset) >> m.bit) & 1u) != 0;
 }
 
+// A text member's value, in a buffer of the caller's.
+struct Text {
+    char bytes[40];
+    std::size_t length = 0;
+};
+
 // "2024-3-7 9:5:2": plain decimal parts, no padding; the 8-bit parts are
 // printed as numbers, not as characters.
-Json::Value updateTimeText(const ttime& time) {
+void updateTimeText(const ttime& time, Text& text) {
     const unsigned parts[] = {time.year, time.month, time.day, time.hour, time.minute, time.second};
     const char separators[] = {'-', '-', ' ', ':', ':'};
-    char text[40];
-    char* at = text;
+    char* at = text.bytes;
     for (std::size_t i = 0; i < std::size(parts); ++i) {
         if (i > 0) *at++ = separators[i - 1];
-        at = std::to_chars(at, text + sizeof text, parts[i]).ptr;
+        at = std::to_chars(at, text.bytes + sizeof text.bytes, parts[i]).ptr;
     }
-    return Json::Value(text, at);
+    text.length = static_cast<std::size_t>(at - text.bytes);
 }
 
-// The value of a top-level member other than "AlertArray".
-Json::Value valueOf(const Member& m, const ved96_Data_t& record) {
+// The text of a text member (a bit, a setting, the update time); false for
+// the other kinds. Fixed texts are pointed at, the time text is made in
+// `buffer`.
+bool textOf(const Member& m, const ved96_Data_t& record, Text& buffer, const char*& begin,
+            std::size_t& length) {
     switch (m.kind) {
-        case Member::Kind::Number:
-            return Json::Value(convert(registerAt(record, m.offset), m.conversion));
         case Member::Kind::BitText:
-            return Json::Value(
-                Json::StaticString(bitSet(record, m) ? m.status->setText : m.status->clearText));
+            begin = bitSet(record, m) ? m.status->setText : m.status->clearText;
+            length = std::strlen(begin);
+            return true;
         case Member::Kind::SettingText:
-            return Json::Value(
-                Json::StaticString(settingText(*m.setting, registerAt(record, m.offset))));
+            begin = settingText(*m.setting, registerAt(record, m.offset));
+            length = std::strlen(begin);
+            return true;
         case Member::Kind::UpdateTime:
-            return updateTimeText(record.update_time);
+            updateTimeText(record.update_time, buffer);
+            begin = buffer.bytes;
+            length = buffer.length;
+            return true;
+        case Member::Kind::Number:
         case Member::Kind::AlertArray:
             break;
     }
+    return false;
+}
+
+// The value of a top-level member other than "AlertArray"; texts are copies
+// the value owns.
+Json::Value valueOf(const Member& m, const ved96_Data_t& record) {
+    Text buffer;
+    const char* text = nullptr;
+    std::size_t length = 0;
+    if (textOf(m, record, buffer, text, length)) return Json::Value(text, text + length);
+    if (m.kind == Member::Kind::Number)
+        return Json::Value(convert(registerAt(record, m.offset), m.conversion));
     return Json::Value();
 }
 
-// Writes every member by looking it up (inserting it when absent): the first
-// build, and any build of a document that no longer has all of its members.
+// Writes every member by looking it up (inserting it, with a copy of its
+// key, when absent): the first build, and any build of a document that no
+// longer has all of its members.
 void buildByName(Json::Value& report, const ved96_Data_t& record) {
     for (const Member& m : reportMembers()) {
-        Json::Value& slot = report[Json::StaticString(m.key)];
+        Json::Value& slot = report[m.key];
         if (m.kind != Member::Kind::AlertArray) {
             slot = valueOf(m, record);
             continue;
         }
         for (const Member& alert : alertMembers())
-            slot[Json::StaticString(alert.key)] = Json::Value(bitSet(record, alert));
+            slot[alert.key] = Json::Value(bitSet(record, alert));
     }
+}
+
+// Puts this round's value into a member in place. A text that has not
+// changed is kept as it is: a copy of the same bytes would only cost an
+// allocation.
+void assignValue(Json::Value& value, const Member& m, const ved96_Data_t& record) {
+    Text buffer;
+    const char* text = nullptr;
+    std::size_t length = 0;
+    if (textOf(m, record, buffer, text, length)) {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        if (value.getString(&begin, &end) && static_cast<std::size_t>(end - begin) == length &&
+            std::memcmp(begin, text, length) == 0)
+            return;
+        Json::Value fresh(text, text + length);
+        value.swapPayload(fresh);
+        return;
+    }
+    Json::Value fresh(convert(registerAt(record, m.offset), m.conversion));
+    value.swapPayload(fresh);
 }
 
 // Compares a document key with a member's key in document order.
@@ -188,21 +256,17 @@ int compareKey(const char* name, const char* end, const Member& m) {
 // list (added by a look-up of the host's configuration, say) stay as they
 // are. False when the document is not an object or lacks one of the members;
 // what was assigned until then is the new round's value either way.
-template <typename Assign>
-bool assignInOrder(Json::Value& object, const std::vector<Member>& members, Assign assign) {
+template <typename List, typename Assign>
+bool assignInOrder(Json::Value& object, const List& members, Assign assign) {
     if (!object.isObject()) return false;
     auto next = members.begin();
     const auto last = object.end();
     for (auto it = object.begin(); it != last && next != members.end(); ++it) {
         const char* end = nullptr;
         const char* name = it.memberName(&end);
-        // A key the builder inserted is the table's own pointer; a key the
-        // host inserted again under a copy is recognised by its bytes.
-        if (name != next->key) {
-            const int order = compareKey(name, end, *next);
-            if (order < 0) continue;      // not a member of the list
-            if (order > 0) return false;  // the list's member is missing
-        }
+        const int order = compareKey(name, end, *next);
+        if (order < 0) continue;      // not a member of the list
+        if (order > 0) return false;  // the list's member is missing
         if (!assign(*it, *next)) return false;
         ++next;
     }
@@ -213,8 +277,7 @@ bool rebuildInPlace(Json::Value& report, const ved96_Data_t& record) {
     return assignInOrder(report, reportMembers(), [&](Json::Value& value, const Member& m) {
         // Only the value is exchanged: the member's place stays as it is.
         if (m.kind != Member::Kind::AlertArray) {
-            Json::Value fresh = valueOf(m, record);
-            value.swapPayload(fresh);
+            assignValue(value, m, record);
             return true;
         }
         return assignInOrder(value, alertMembers(), [&](Json::Value& alert, const Member& a) {

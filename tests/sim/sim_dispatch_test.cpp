@@ -99,6 +99,24 @@ TEST(SimDispatch, DropsEveryNthRequestAndItsWrite) {
     EXPECT_EQ(model.get(6008), 5) << "the dropped sixth write never arrived";
 }
 
+TEST(SimDispatch, FaultsHitOnlyTheRequestsOfTheirWindow) {
+    MeterModel model = MeterModel::fixed({});
+    FaultPlan plan;
+    plan.drop_every = 1;
+    plan.faults_from = 3;
+    plan.faults_to = 4;
+    RequestHandler h(model, plan);
+    std::vector<Kind> kinds;
+    std::vector<bool> faulted;
+    for (int i = 1; i <= 5; ++i) {
+        kinds.push_back(ask(h, read(0, 1)).kind);
+        faulted.push_back(h.faults_apply());
+    }
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::kReply, Kind::kReply, Kind::kSilent, Kind::kSilent,
+                                        Kind::kReply}));
+    EXPECT_EQ(faulted, (std::vector<bool>{false, false, true, true, false}));
+}
+
 TEST(SimDispatch, InjectedExceptionsHitEveryRequestTouchingTheRegister) {
     MeterModel model = MeterModel::fixed({});
     FaultPlan plan;

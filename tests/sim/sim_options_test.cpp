@@ -43,6 +43,20 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     SimOptions f;
     ASSERT_TRUE(parse_options({"--tcp", ":0", "--tcp-fault", "length"}, f, error));
     EXPECT_EQ(f.faults.tcp_fault, TcpFault::kLength);
+    EXPECT_EQ(f.faults.faults_from, 0u) << "faults hit every request";
+
+    const struct {
+        const char* text;
+        unsigned long from, to;
+    } windows[] = {{"5", 5, 5}, {"5-6", 5, 6}, {"1-1000000", 1, 1000000}};
+    for (const auto& w : windows) {
+        SCOPED_TRACE(w.text);
+        SimOptions d;
+        ASSERT_TRUE(parse_options({"--pty", "--delay-ms", "400", "--faults-on", w.text}, d, error))
+            << error;
+        EXPECT_EQ(d.faults.faults_from, w.from);
+        EXPECT_EQ(d.faults.faults_to, w.to);
+    }
 }
 
 TEST(SimOptions, RejectsBadCommandLines) {
@@ -59,6 +73,11 @@ TEST(SimOptions, RejectsBadCommandLines) {
         {"--pty", "--baud", "0"},
         {"--pty", "--drop-every", "0"},
         {"--pty", "--delay-ms", "-1"},
+        {"--pty", "--faults-on", "0"},
+        {"--pty", "--faults-on", "6-5"},
+        {"--pty", "--faults-on", "5-"},
+        {"--pty", "--faults-on", "-5"},
+        {"--pty", "--faults-on"},
         {"--pty", "--exception-at", "6008:0"},
         {"--pty", "--exception-at", "6008:128"},
         {"--pty", "--exception-at", "x"},

@@ -15,10 +15,15 @@ Answer exception(uint8_t code) { return {Answer::Kind::kException, code, 2}; }
 
 }  // namespace
 
+bool RequestHandler::faults_apply() const {
+    if (plan_.faults_from == 0) return true;
+    return requests_ >= plan_.faults_from && requests_ <= plan_.faults_to;
+}
+
 Answer RequestHandler::handle(const uint8_t* pdu, size_t len, double seconds) {
     // A dropped request is lost on the line: nothing of it takes effect.
     ++requests_;
-    if (plan_.drop_every != 0 && requests_ % plan_.drop_every == 0) return {};
+    if (plan_.drop_every != 0 && requests_ % plan_.drop_every == 0 && faults_apply()) return {};
     if (len < 1) return {};
 
     // Function and quantity first, then the injected faults, then addresses,

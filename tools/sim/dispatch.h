@@ -37,6 +37,11 @@ enum class TcpFault { kNone, kTransaction, kProtocol, kLength };
 struct FaultPlan {
     unsigned drop_every = 0;  // --drop-every N: no reply to requests N, 2N, ...; 0 never
     unsigned delay_ms = 0;    // --delay-ms MS: every reply waits this long
+    // --faults-on N[-M]: dropping and delaying hit only requests N to M of a
+    // unit (counted from 1), so a test can fail one chosen exchange; 0 and 0:
+    // every request.
+    unsigned long faults_from = 0;
+    unsigned long faults_to = 0;
     std::map<uint16_t, uint8_t> exception_at;  // --exception-at REG[:CODE]
     bool pace = false;                         // --pace: replies take the time a serial line would
     TcpFault tcp_fault = TcpFault::kNone;      // --tcp-fault KIND: every TCP reply's header
@@ -64,6 +69,8 @@ class RequestHandler {
     Answer handle(const uint8_t* pdu, size_t len, double seconds);
 
     const FaultPlan& plan() const { return plan_; }
+    // True when --drop-every and --delay-ms apply to the request handled last.
+    bool faults_apply() const;
 
   private:
     MeterModel& model_;

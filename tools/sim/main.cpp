@@ -307,7 +307,8 @@ class Server {
         if (answer.kind == Answer::Kind::kSilent) return true;
 
         const FaultPlan& plan = unit->handler.plan();
-        std::chrono::microseconds wait = std::chrono::milliseconds(plan.delay_ms);
+        std::chrono::microseconds wait(0);
+        if (unit->handler.faults_apply()) wait = std::chrono::milliseconds(plan.delay_ms);
         if (plan.pace)
             wait += paced_reply_delay(pdu_len + 3, answer.reply_pdu_bytes + 3, baud_, char_bits_);
         if (wait.count() > 0) sleep_for(wait);

@@ -28,6 +28,8 @@ const char kUsage[] =
     "                        \"3\": null} (null: live values); instead of --slave/--image\n"
     "  --drop-every N        give no reply to every Nth request\n"
     "  --delay-ms MS         delay every reply by MS milliseconds\n"
+    "  --faults-on N[-M]     --drop-every and --delay-ms hit only requests N to M\n"
+    "                        (counted per unit from 1; M defaults to N)\n"
     "  --exception-at REG[:CODE]  answer requests touching REG with exception CODE\n"
     "                        (default 4); repeatable\n"
     "  --pace                reply no faster than a serial line at --baud\n"
@@ -139,6 +141,20 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
             if (!number(1, 1000000, o.faults.drop_every)) return false;
         } else if (opt == "--delay-ms") {
             if (!number(0, 600000, o.faults.delay_ms)) return false;
+        } else if (opt == "--faults-on") {
+            std::string text;
+            if (!value(text)) return false;
+            const size_t dash = text.find('-');
+            const std::string last = dash == std::string::npos ? text : text.substr(dash + 1);
+            unsigned long from = 0, to = 0;
+            const bool ok = parse_uint(text.substr(0, dash), 4000000000UL, from) &&
+                            parse_uint(last, 4000000000UL, to) && from >= 1 && to >= from;
+            if (!ok) {
+                error = "--faults-on: expected N or N-M with 1 <= N <= M, got \"" + text + "\"";
+                return false;
+            }
+            o.faults.faults_from = from;
+            o.faults.faults_to = to;
         } else if (opt == "--exception-at") {
             std::string text;
             if (!value(text)) return false;

@@ -517,6 +517,58 @@ TEST_F(HostE2E, MeterThatNeverAnswersEndsRoundsWithExit1) {
     EXPECT_EQ(countOf(run.err, "no reply since"), 1u) << run.err;
 }
 
+// --- Failed exchanges on a serial line that answers -----------------------------------
+
+// The simulator fails chosen exchanges of a round; vedhost must lose no more
+// rounds than those, and must not give up a meter that answered.
+struct FailedExchangeCase {
+    const char* name;
+    std::vector<std::string> simFaults;
+    const char* interval;
+    std::size_t failedExchanges;  // "SPModbus get error" lines of the plug-in
+    const char* againAfter;       // how many rounds the meter was without reply
+};
+
+void PrintTo(const FailedExchangeCase& c, std::ostream* os) { *os << c.name; }
+
+class FailedExchangeE2E : public HostE2E,
+                          public ::testing::WithParamInterface<FailedExchangeCase> {};
+
+TEST_P(FailedExchangeE2E, CostsOnlyItsOwnRounds) {
+    const FailedExchangeCase& c = GetParam();
+    const std::string where = startImageSim("rtu", kImage, c.simFaults);
+    // Time-outs generous for a loaded machine and the target under emulation;
+    // the interval leaves a late reply time to arrive before the next round.
+    const Finished run =
+        runHost({"--rtu", where, "--timeout-ms", "600", "--rounds", "2", "--interval", c.interval},
+                "host", 30000ms);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(countOf(run.out, "SPModbus get error\n"), c.failedExchanges) << run.out;
+    EXPECT_EQ(countOf(run.err, std::string("answering again after ") + c.againAfter), 1u)
+        << run.err;
+    EXPECT_EQ(countOf(run.err, "given up"), 0u) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rtu, FailedExchangeE2E,
+                         ::testing::Values(
+                             // Block 5 of the first round is answered 1.2 s late, after its
+                             // time-out and before the next round: the late bytes are dropped, not
+                             // read as the next round's first reply.
+                             FailedExchangeCase{"LateReplyCostsOneRound",
+                                                {"--delay-ms", "1200", "--faults-on", "5"},
+                                                "2",
+                                                1,
+                                                "1 round without reply"},
+                             // The first round is answered up to block 5, the second not at all:
+                             // the meter answered, so under --rounds 2 it is polled until it has
+                             // completed two rounds.
+                             FailedExchangeCase{"AnsweringMeterIsNotGivenUp",
+                                                {"--drop-every", "1", "--faults-on", "5-6"},
+                                                "0.1",
+                                                2,
+                                                "2 rounds without reply"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(HostE2E, PluginLogTakesThePluginsLinesAndLeavesTheTable) {
     const std::string where = startImageSim("tcp", kImage);
     auto args = lineArgs("tcp", where);

@@ -95,6 +95,10 @@ host::ModbusReply ModbusLine::carryOut(SPModbus& device, const host::ModbusReque
     const std::vector<std::uint8_t> raw =
         rtu ? buildRequest(slave, request) : buildTcpRequest(transaction, slave, request);
     keepFrameGap();
+    // A reply that came after its time-out is in the input by now: drop it,
+    // or it would be read as the answer to this request.
+    if (rtu && flushBeforeSend_) modbus_flush(ctx_);
+    flushBeforeSend_ = false;
     const bool sent =
         rtu ? modbus_send_raw_request(ctx_, raw.data(), static_cast<int>(raw.size())) >= 0
             : ::send(modbus_get_socket(ctx_), raw.data(), raw.size(), MSG_NOSIGNAL) ==
@@ -156,6 +160,10 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
         LineWait wait;
         reply = carryOut(device, request);
     }
+    if (reply.status == host::ModbusReply::Status::Failed)
+        flushBeforeSend_ = true;
+    else
+        ++answered_;
 
     if (reply.status != host::ModbusReply::Status::Ok)
         lastFailure_ = {reply.error, std::chrono::system_clock::now()};

@@ -4,9 +4,10 @@
 // Requests on a line go out one at a time (the scheduler gives each line its
 // own thread). On RTU the line keeps at least 3.5 character times of silence
 // between frames, which libmodbus does not do itself. After a failed exchange
-// the input is flushed so that a late reply is not taken for the next one; a
-// TCP connection that timed out or broke is closed and opened again for the
-// next request.
+// the input is flushed, and flushed again just before the next request goes
+// out, so that a reply that came too late (after the time-out, before the next
+// request) is not taken for the next one; a TCP connection that timed out or
+// broke is closed and opened again for the next request.
 #pragma once
 
 #include <chrono>
@@ -46,6 +47,11 @@ class ModbusLine : public host::Transport {
     };
     const Failure& lastFailure() const { return lastFailure_; }
 
+    // Exchanges the meters on this line answered (a reply or an exception)
+    // since the line was made; read on the line's thread, so the difference
+    // over one meter's round is that meter's.
+    long answered() const { return answered_; }
+
   private:
     void close();
     void keepFrameGap();
@@ -58,6 +64,8 @@ class ModbusLine : public host::Transport {
     std::chrono::microseconds frameGap_;
     std::chrono::steady_clock::time_point lastFrameEnd_{};
     Failure lastFailure_;
+    long answered_ = 0;
+    bool flushBeforeSend_ = false;   // an exchange failed since the last request
     std::uint16_t transaction_ = 0;  // of the last TCP request
 };
 

@@ -21,9 +21,9 @@ constexpr int kReadWriteOutcome = 900;
 
 }  // namespace
 
-Standing standing(long completed, long silentInARow, long target) {
+Standing standing(long completed, long unansweredInARow, long target) {
     if (completed >= target) return Standing::Done;
-    if (silentInARow >= target) return Standing::Failed;
+    if (unansweredInARow >= target) return Standing::Failed;
     return Standing::Running;
 }
 
@@ -136,6 +136,7 @@ void Scheduler::write(Meter& meter) {
 void Scheduler::pollOnce(Line& line, Meter& meter) {
     PluginTurn turn;
     const long before = services_.roundsCompleted(*meter.device);
+    const long answersBefore = line.link->answered();
     meter.modbus->RefreshStatus();
     host::pump(*meter.modbus);
     // The counts belong to this line's thread; others read them after join().
@@ -145,6 +146,10 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
     } else {
         ++meter.silentRounds;
     }
+    if (completed || line.link->answered() > answersBefore)
+        meter.unansweredRounds = 0;
+    else
+        ++meter.unansweredRounds;
     // One line when a meter stops answering and one when it answers again,
     // however many rounds lie between (the plug-in prints its own line for
     // every failed exchange).
@@ -176,10 +181,10 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
         }
     }
     if (config_.rounds) {
-        const Standing now = standing(meter.polledRounds, meter.silentRounds, *config_.rounds);
+        const Standing now = standing(meter.polledRounds, meter.unansweredRounds, *config_.rounds);
         if (now == Standing::Failed)
             std::cerr << "vedhost: " << meterName(meter) << ": given up after "
-                      << meter.silentRounds << " rounds without reply, " << meter.polledRounds
+                      << meter.unansweredRounds << " rounds without reply, " << meter.polledRounds
                       << " of " << *config_.rounds << " rounds completed" << std::endl;
         meter.done = now != Standing::Running;
     }

@@ -27,11 +27,12 @@ struct Meter {
     SPModbus* modbus = nullptr;  // the same object as device
     bool active = true;          // false once its settings were refused
     bool writeDone = false;
-    bool writeFailed = false;  // the --write was refused or got no reply
-    long polledRounds = 0;     // rounds completed from the meter's replies
-    long silentRounds = 0;     // rounds in a row that completed nothing
-    bool silent = false;       // "no reply since" printed, "answering again" not yet
-    bool done = false;         // --rounds: nothing left to poll
+    bool writeFailed = false;   // the --write was refused or got no reply
+    long polledRounds = 0;      // rounds completed from the meter's replies
+    long silentRounds = 0;      // rounds in a row that completed nothing
+    long unansweredRounds = 0;  // rounds in a row in which the meter answered nothing
+    bool silent = false;        // "no reply since" printed, "answering again" not yet
+    bool done = false;          // --rounds: nothing left to poll
 };
 
 // "data id 2 (slave 2 on /dev/ttyS1)", the meter as vedhost's messages name it.
@@ -43,11 +44,12 @@ struct Line {
 };
 
 // Where a meter stands under --rounds N. It is done once it has completed N
-// rounds. It has failed once its last N rounds completed nothing: a meter that
-// never answers, or one that fell silent for good; a meter that misses a few
-// rounds and answers again is not cut short.
+// rounds. It has failed once it gave no reply at all in N attempted rounds in
+// a row: a meter that never answers, or one that fell silent for good. A meter
+// that answers keeps running until it completes N rounds, even if a round of
+// it fails part-way (a late reply, a dropped connection).
 enum class Standing { Running, Done, Failed };
-Standing standing(long completed, long silentInARow, long target);
+Standing standing(long completed, long unansweredInARow, long target);
 
 // The text printed for a write outcome read back from the device.
 std::string writeOutcome(int result);

@@ -16,8 +16,10 @@ namespace vedhost {
 
 const char kUsage[] =
     "usage: vedhost (--rtu DEVICE | --tcp HOST:PORT | --config FILE) [options]\n"
-    "       vedhost history FILE [--data-id N] [--since T] [--format json|csv]\n"
+    "       vedhost history FILE [--data-id N] [--since T] [--until T]\n"
+    "                    [--resolution full|1m|15m|1d] [--format json|csv]\n"
     "                    [--presentation FILE | --config FILE]\n"
+    "       vedhost history FILE --info\n"
     "one meter:\n"
     "  --rtu DEVICE         serial device (or pseudo-terminal) of the meter's line\n"
     "  --baud N             line speed (default 9600)\n"
@@ -586,6 +588,19 @@ bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& que
                     text + "\"";
                 return false;
             }
+        } else if (opt == "--until") {
+            if (!value(text)) return false;
+            if (!parseLocalTime(text, q.until)) {
+                error =
+                    "--until: expected a local time such as 2024-03-07T09:05:02 or"
+                    " \"2024-03-07 09:05\", got \"" +
+                    text + "\"";
+                return false;
+            }
+        } else if (opt == "--resolution") {
+            if (!value(q.resolution)) return false;
+        } else if (opt == "--info") {
+            q.info = true;
         } else if (opt == "--format") {
             if (!value(text)) return false;
             if (text == "json") {

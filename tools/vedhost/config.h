@@ -77,13 +77,17 @@ struct HostConfig {
     bool help = false;
 };
 
-// `vedhost history FILE [--data-id N] [--since T] [--format json|csv]
-// [--presentation FILE | --config FILE]`.
+// `vedhost history FILE [--data-id N] [--since T] [--until T] [--resolution R]
+// [--format json|csv] [--presentation FILE | --config FILE]` or
+// `vedhost history FILE --info`.
 struct HistoryQuery {
     enum class Format { List, Json, Csv };
     std::string path;
     std::optional<unsigned> dataId;
     std::string since;  // stored at or after this local time, as "2024-03-07T09:05:02"
+    std::string until;  // stored before this local time, the same way
+    std::string resolution = "full";  // "full" or a tier's name
+    bool info = false;                // sizes, cap and the span of each tier instead of rows
     Format format = Format::List;
     Presentation presentation;
 };

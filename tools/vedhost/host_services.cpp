@@ -41,7 +41,9 @@ bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* da
         if (logged) e["replay"] = true;  // the host holds this record already
     } else if (history_ != nullptr) {
         std::string error;
-        stored = history_->save(device.DataId(), timestamp(now), data, length, error);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+        stored = history_->save(device.DataId(), ms, timestamp(now), data, length, error);
         if (!stored)
             std::cerr << "vedhost: data id " << device.DataId() << ": history not stored: " << error
                       << std::endl;

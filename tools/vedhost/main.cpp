@@ -71,9 +71,46 @@ int listHistory(const std::vector<std::string>& args) {
     if (!parseHistoryCommand(args, query, error)) return configError(error);
     HistoryStore store;
     if (!store.open(query.path, true, error)) return configError(error);
-    const std::size_t written = writeHistory(store.list(query.dataId), query, std::cout);
+    if (query.info) {
+        writeStoreInfo(store.info(), std::cout);
+        return 0;
+    }
+    // Times on the command line are local; the tiers are kept by unix time.
+    const auto unixOf = [](const std::string& local) -> std::optional<std::int64_t> {
+        if (local.empty()) return std::nullopt;
+        std::tm tm{};
+        std::sscanf(local.c_str(), "%d-%d-%dT%d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec);
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        tm.tm_isdst = -1;
+        return static_cast<std::int64_t>(std::mktime(&tm));
+    };
+    std::size_t written = 0;
+    if (query.resolution == "full") {
+        const auto ms = [](std::optional<std::int64_t> t) {
+            return t ? std::optional<std::int64_t>(*t * 1000) : std::nullopt;
+        };
+        written =
+            writeHistory(store.list(query.dataId, ms(unixOf(query.since)), ms(unixOf(query.until))),
+                         query, std::cout);
+    } else {
+        bool known = false;
+        std::string names = "full";
+        for (const TierSpec& tier : store.tiers()) {
+            known = known || tier.name == query.resolution;
+            names += ", " + tier.name;
+        }
+        if (!known)
+            return configError("history: --resolution \"" + query.resolution +
+                               "\" is not kept in this file (it keeps " + names + ")");
+        written = writeConsolidated(store.consolidated(query.resolution, query.dataId,
+                                                       unixOf(query.since), unixOf(query.until)),
+                                    query, std::cout);
+    }
     std::cout << std::flush;
-    std::cerr << "vedhost: " << written << " records" << std::endl;
+    std::cerr << "vedhost: " << written << (query.resolution == "full" ? " records" : " rows")
+              << std::endl;
     return 0;
 }
 

@@ -96,15 +96,17 @@ struct Message {
 class Subscriber {
   public:
     Subscriber(int port, bool durable, const std::string& user = "",
-               const std::string& password = "") {
+               const std::string& password = "", std::string filter = "ved96/#")
+        : filter_(std::move(filter)) {
         static const int init = mosquitto_lib_init();
         (void)init;
         const std::string id = "e2e-sub-" + std::to_string(getpid()) + "-" + std::to_string(port);
         mosq_ = mosquitto_new(durable ? id.c_str() : nullptr, !durable, this);
         if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
         mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
-        mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
-            if (rc == 0) mosquitto_subscribe(m, nullptr, "ved96/#", 1);
+        mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void* self, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
         });
         mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
             static_cast<Subscriber*>(self)->subscribed_ = true;
@@ -135,6 +137,18 @@ class Subscriber {
             if (topic.empty() || m.topic == topic) out.push_back(m);
         return out;
     }
+    void publish(const std::string& topic, const std::string& payload, bool retain) {
+        EXPECT_EQ(mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                    payload.data(), 1, retain),
+                  MOSQ_ERR_SUCCESS);
+    }
+    // Waits until everything the broker sent before now has arrived: the
+    // broker answers in order, so a message of our own published now comes
+    // after the retained messages of the subscription.
+    bool settle(const std::string& marker) {
+        publish(marker, "settled", false);
+        return waitFor(marker, "settled");
+    }
     // Waits for a message on `topic` with `payload` (any payload when empty).
     bool waitFor(const std::string& topic, const std::string& payload = "", std::size_t count = 1) {
         return eventually(
@@ -147,6 +161,7 @@ class Subscriber {
     }
 
   private:
+    std::string filter_;
     mosquitto* mosq_ = nullptr;
     std::mutex mutex_;
     std::vector<Message> messages_;
@@ -429,6 +444,179 @@ TEST_F(MqttE2E, WrongPasswordIsRefusedWithOneClearLineAndPollingGoesOn) {
                    "meterhost", "--mqtt-password-file", dir_ / "right"});
     ASSERT_EQ(accepted.wait(kDeadline), 0) << hostErr();
     EXPECT_TRUE(live.waitFor("ved96/1/state"));
+}
+
+// --- Home Assistant discovery ----------------------------------------------------
+
+constexpr const char* kDiscovery = "homeassistant/#";
+
+// The announcements as the broker keeps them, by topic: what a Home
+// Assistant that starts now reads.
+std::map<std::string, Json::Value> retainedAnnouncements(int port) {
+    Subscriber late(port, false, "", "", kDiscovery);
+    EXPECT_TRUE(late.settle("homeassistant/e2e-marker"));
+    std::map<std::string, Json::Value> out;
+    for (const auto& m : late.messages()) {
+        if (m.topic == "homeassistant/e2e-marker") continue;
+        EXPECT_TRUE(m.retained) << m.topic;
+        out[m.topic] = parseJson(m.payload);
+    }
+    return out;
+}
+
+std::string meterConfig(const std::string& where, const std::vector<int>& units,
+                        const std::string& presentation = "") {
+    std::string meters;
+    for (int unit : units)
+        meters += std::string(meters.empty() ? "" : ", ") + "{\"slave\": " + std::to_string(unit) +
+                  ", \"data_id\": " + std::to_string(unit) + "}";
+    return "{\"lines\": [{\"rtu\": \"" + where + "\", \"timeout_ms\": 500, \"meters\": [" + meters +
+           "]}]" + (presentation.empty() ? "" : ", \"presentation\": " + presentation) + "}";
+}
+
+TEST_F(MqttE2E, EachMeterIsAnnouncedWithTheBuiltInPresentationFieldByField) {
+    Broker broker(dir_);
+    broker.start();
+    Subscriber live(broker.port(), false);
+    const std::string where = startLine(2);
+    Child& host =
+        startHost({"--config", dir_.write("config.json", meterConfig(where, {1, 2})), "--rounds",
+                   "2", "--interval", "0.3", "--mqtt", broker.address(), "--mqtt-discovery",
+                   "homeassistant", "--plugin-log", dir_ / "plugin.log"});
+    ASSERT_EQ(host.wait(60000ms), 0) << hostErr();
+    const auto announced = retainedAnnouncements(broker.port());
+    // Thirty signals of the built-in presentation for each meter.
+    EXPECT_EQ(announced.size(), 60u);
+
+    // Written out from the meter's register units and the classes an energy
+    // dashboard asks for, not taken from the host's table.
+    const struct {
+        const char* id;
+        const char* component;
+        const char* name;
+        const char* unit;  // "": none
+        const char* deviceClass;
+        const char* stateClass;
+    } rows[] = {
+        {"phase_voltage_a", "sensor", "Va", "V", "voltage", "measurement"},
+        {"current_b", "sensor", "Ib", "A", "current", "measurement"},
+        {"active_power_total", "sensor", "P total", "W", "power", "measurement"},
+        {"reactive_power_total", "sensor", "Q total", "var", "reactive_power", "measurement"},
+        {"power_factor_total", "sensor", "PF", "", "power_factor", "measurement"},
+        {"frequency", "sensor", "f", "Hz", "frequency", "measurement"},
+        {"energy_fwd_active", "sensor", "import", "kWh", "energy", "total_increasing"},
+        {"energy_rev_active", "sensor", "export", "kWh", "energy", "total_increasing"},
+        {"energy_rev_reactive", "sensor", "Q export", "kvarh", "reactive_energy",
+         "total_increasing"},
+        {"voltage_thd_a", "sensor", "THD Va", "%", "", "measurement"},
+        {"alarm_a_over_voltage", "binary_sensor", "A over V", "", "problem", ""},
+        {"wiring_mode", "sensor", "wiring", "", "", ""},
+    };
+    for (int unit = 1; unit <= 2; ++unit) {
+        const std::string n = std::to_string(unit);
+        const Json::Value state = parseJson(live.messages("ved96/" + n + "/state").back().payload);
+        // The state carries the values the announcements read, scaled.
+        EXPECT_EQ(state["values"]["phase_voltage_a"].asDouble(), 230.0 + unit / 10.0);
+        EXPECT_EQ(state["units"]["energy_fwd_active"].asString(), "kWh");
+        for (const auto& row : rows) {
+            SCOPED_TRACE("data id " + n + " " + row.id);
+            const std::string topic = std::string("homeassistant/") + row.component + "/ved96/" +
+                                      n + "_" + row.id + "/config";
+            ASSERT_EQ(announced.count(topic), 1u) << topic;
+            const Json::Value& c = announced.at(topic);
+            EXPECT_EQ(c["name"].asString(), row.name);
+            EXPECT_EQ(c["unique_id"].asString(), "ved96_" + n + "_" + row.id);
+            EXPECT_EQ(c["state_topic"].asString(), "ved96/" + n + "/state");
+            EXPECT_EQ(c["availability_topic"].asString(), "ved96/" + n + "/status");
+            EXPECT_EQ(c["payload_available"].asString(), "online");
+            EXPECT_EQ(c["payload_not_available"].asString(), "offline");
+            EXPECT_EQ(c.get("unit_of_measurement", "").asString(), row.unit);
+            EXPECT_EQ(c.get("device_class", "").asString(), row.deviceClass);
+            EXPECT_EQ(c.get("state_class", "").asString(), row.stateClass);
+            const std::string key = std::string("value_json['values']['") + row.id + "']";
+            EXPECT_EQ(c["value_template"].asString(), std::string(row.component) == "sensor"
+                                                          ? "{{ " + key + " }}"
+                                                          : "{{ 'ON' if " + key + " else 'OFF' }}");
+            EXPECT_TRUE(state["values"].isMember(row.id)) << "the state lacks what is announced";
+            const Json::Value& device = c["device"];
+            ASSERT_EQ(device["identifiers"].size(), 1u);
+            EXPECT_EQ(device["identifiers"][0].asString(), "ved96_" + n);
+            EXPECT_EQ(device["name"].asString(), "ved96 meter " + n);
+            EXPECT_EQ(device["model"].asString(), "ved96");
+            EXPECT_FALSE(device.isMember("configuration_url")) << "no page is served";
+            EXPECT_EQ(c["origin"]["name"].asString(), "vedhost");
+        }
+    }
+}
+
+TEST_F(MqttE2E, HomeAssistantComingOnlineIsAnsweredWithTheAnnouncements) {
+    Broker broker(dir_);
+    broker.start();
+    Subscriber ha(broker.port(), false, "", "", kDiscovery);
+    // A birth the broker kept from before is no news: the connect announces.
+    ha.publish("homeassistant/status", "online", true);
+    ASSERT_TRUE(ha.settle("homeassistant/e2e-marker"));
+    const std::string where = startLine(1);
+    Child& host =
+        startHost({"--rtu", where, "--interval", "0.2", "--mqtt", broker.address(),
+                   "--mqtt-discovery", "homeassistant", "--plugin-log", dir_ / "plugin.log"});
+    const std::string voltage = "homeassistant/sensor/ved96/1_phase_voltage_a/config";
+    const std::string energy = "homeassistant/sensor/ved96/1_energy_fwd_active/config";
+    ASSERT_TRUE(ha.waitFor(energy)) << hostErr();
+    // Home Assistant starting again: every announcement once more.
+    ha.publish("homeassistant/status", "online", false);
+    ASSERT_TRUE(ha.waitFor(voltage, "", 2)) << hostErr();
+    ASSERT_TRUE(ha.waitFor(energy, "", 2));
+    ha.publish("homeassistant/status", "offline", false);
+    ha.publish("homeassistant/status", "online", false);
+    ASSERT_TRUE(ha.waitFor(energy, "", 3));
+    host.signal(SIGTERM);
+    ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(ha.messages(voltage).size(), 3u);
+    EXPECT_EQ(parseJson(ha.messages(voltage).back().payload)["name"].asString(), "Va");
+}
+
+TEST_F(MqttE2E, AnnouncementsNoLongerConfiguredAreCleared) {
+    Broker broker(dir_);
+    broker.start();
+    const std::string where = startLine(2);
+    Child& before = startHost({"--config", dir_.write("two.json", meterConfig(where, {1, 2})),
+                               "--rounds", "1", "--mqtt", broker.address(), "--mqtt-discovery",
+                               "homeassistant", "--plugin-log", dir_ / "plugin.log"});
+    ASSERT_EQ(before.wait(60000ms), 0) << hostErr();
+    ASSERT_EQ(retainedAnnouncements(broker.port()).size(), 60u);
+
+    // Meter 1 leaves the configuration; meter 2 keeps two of its signals.
+    Subscriber ha(broker.port(), false, "", "", kDiscovery);
+    const std::string kept = R"({"phase_voltage_a": {"label": "L1", "scale": 0.1, "unit": "V",
+        "device_class": "voltage", "state_class": "measurement"},
+        "energy_fwd_active": {"unit": "kWh", "device_class": "energy",
+        "state_class": "total_increasing"}})";
+    Child& after = startHost({"--config", dir_.write("one.json", meterConfig(where, {2}, kept)),
+                              "--interval", "0.2", "--mqtt", broker.address(), "--mqtt-discovery",
+                              "homeassistant", "--plugin-log", dir_ / "plugin.log"});
+    const auto cleared = [&] {
+        std::size_t n = 0;
+        for (const auto& m : ha.messages()) n += m.payload.empty();
+        return n;
+    };
+    ASSERT_TRUE(eventually([&] { return cleared() >= 58; }, kDeadline)) << hostErr();
+    after.signal(SIGTERM);
+    ASSERT_EQ(after.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(cleared(), 58u);
+    const std::string err = hostErr();
+    EXPECT_EQ(countOf(err, "discovery: cleared announcements no longer configured (ved96 meter 1)"),
+              1u)
+        << err;
+    EXPECT_EQ(countOf(err, "discovery: cleared announcements no longer configured (ved96 meter 2)"),
+              1u)
+        << err;
+
+    const auto announced = retainedAnnouncements(broker.port());
+    ASSERT_EQ(announced.size(), 2u);
+    EXPECT_EQ(announced.at("homeassistant/sensor/ved96/2_phase_voltage_a/config")["name"], "L1");
+    EXPECT_EQ(announced.at("homeassistant/sensor/ved96/2_energy_fwd_active/config")["name"],
+              "energy_fwd_active");
 }
 
 }  // namespace

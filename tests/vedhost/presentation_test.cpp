@@ -85,6 +85,10 @@ TEST(Presentation, RefusesWhatItCannotApply) {
         {R"({"current_a": {"label": 7}})", "\"label\" must be text"},
         {R"({"current_a": {"unit": "A\nB"}})", "\"unit\" must be text on one line"},
         {R"({"current_a": {"lable": "Ia"}})", "unknown key \"lable\""},
+        {R"({"current_a": {"device_class": "Current"}})", "\"device_class\" must be a class"},
+        {R"({"current_a": {"device_class": ""}})", "\"device_class\" must be a class"},
+        {R"({"current_a": {"state_class": "increasing"}})", "\"state_class\" must be"},
+        {R"({"di1": {"state_class": "measurement"}})", "only a numeric signal has a state"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.document);
@@ -286,6 +290,64 @@ TEST(PresentationOptions, FromTheCommandLineOrTheConfigDocument) {
     EXPECT_FALSE(config.presentation.load(deep, error));
     EXPECT_NE(error.find("presentation " + deep + ": bad JSON"), std::string::npos) << error;
     std::remove(deep.c_str());
+}
+
+TEST(PresentationOptions, WithoutOneTheBuiltInAppliesExceptToTheConsoleTable) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--tcp", "h:1"}, "p.so", config, error)) << error;
+    EXPECT_TRUE(config.presentation.isBuiltIn());
+    ASSERT_NE(config.presentation.find("energy_fwd_active"), nullptr);
+    ASSERT_TRUE(parseCommandLine(
+        {"--tcp", "h:1", "--presentation", kExamples + "presentation.json"}, "p.so", config, error))
+        << error;
+    EXPECT_FALSE(config.presentation.isBuiltIn());
+}
+
+// The built-in rows and the example file a user starts from say the same,
+// and the energy counters are what an energy dashboard accepts: written out
+// here by hand, not read from the table under test.
+TEST(BuiltInPresentation, MatchesTheExampleFileAndClassesTheCounters) {
+    Presentation example;
+    std::string error;
+    ASSERT_TRUE(example.load(kExamples + "presentation.json", error)) << error;
+    const Presentation& builtIn = Presentation::builtIn();
+    ASSERT_EQ(builtIn.ids(), example.ids());
+    for (const std::string& id : example.ids()) {
+        SCOPED_TRACE(id);
+        const SignalStyle& a = *builtIn.find(id);
+        const SignalStyle& b = *example.find(id);
+        EXPECT_EQ(a.label, b.label);
+        EXPECT_EQ(a.scale, b.scale);
+        EXPECT_EQ(a.unit, b.unit);
+        EXPECT_EQ(a.deviceClass, b.deviceClass);
+        EXPECT_EQ(a.stateClass, b.stateClass);
+    }
+    const struct {
+        const char* id;
+        double scale;
+        const char* unit;
+        const char* deviceClass;
+        const char* stateClass;
+    } rows[] = {
+        {"phase_voltage_a", 0.1, "V", "voltage", "measurement"},
+        {"current_c", 0.001, "A", "current", "measurement"},
+        {"active_power_total", 1, "W", "power", "measurement"},
+        {"power_factor_total", 0.001, "", "power_factor", "measurement"},
+        {"frequency", 0.01, "Hz", "frequency", "measurement"},
+        {"energy_fwd_active", 1, "kWh", "energy", "total_increasing"},
+        {"energy_rev_active", 1, "kWh", "energy", "total_increasing"},
+        {"energy_fwd_reactive", 1, "kvarh", "reactive_energy", "total_increasing"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.id);
+        const SignalStyle* style = builtIn.find(row.id);
+        ASSERT_NE(style, nullptr);
+        EXPECT_EQ(style->scale, row.scale);
+        EXPECT_EQ(style->unit, row.unit);
+        EXPECT_EQ(style->deviceClass, row.deviceClass);
+        EXPECT_EQ(style->stateClass, row.stateClass);
+    }
 }
 
 TEST(PresentationOptions, HistoryFormatSinceAndPresentation) {

@@ -48,6 +48,8 @@ const char kUsage[] =
     "  --plugin-log FILE    the plug-in's console lines go to FILE instead of stdout\n"
     "  --mqtt HOST:PORT     publish each meter's state, alarms and status to an MQTT broker\n"
     "  --mqtt-prefix P      topic prefix (default ved96): P/DATA_ID/state|alarm|status\n"
+    "  --mqtt-discovery P   announce meters for Home Assistant under discovery prefix P\n"
+    "                       (usually homeassistant)\n"
     "  --mqtt-user U        user name for the broker\n"
     "  --mqtt-password-file F  the password, first line of F\n"
     "  --mqtt-tls-ca FILE   TLS to the broker, its certificate checked against this CA\n"
@@ -373,6 +375,17 @@ bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<Lin
     return true;
 }
 
+namespace {
+
+// A topic prefix to publish under: one or more levels, no wildcard, no
+// trailing separator.
+bool topicLevels(const std::string& prefix) {
+    return !prefix.empty() && prefix.find_first_of("+#") == std::string::npos &&
+           prefix.back() != '/';
+}
+
+}  // namespace
+
 bool parseCommandLine(const std::vector<std::string>& args, const std::string& defaultPlugin,
                       HostConfig& config, std::string& error) {
     HostConfig c;
@@ -488,9 +501,14 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
             mqttGiven = true;
         } else if (opt == "--mqtt-prefix") {
             if (!value(mqtt.prefix)) return false;
-            if (mqtt.prefix.empty() || mqtt.prefix.find_first_of("+#") != std::string::npos ||
-                mqtt.prefix.back() == '/') {
+            if (!topicLevels(mqtt.prefix)) {
                 error = "--mqtt-prefix: a topic level without +, # or a trailing /";
+                return false;
+            }
+        } else if (opt == "--mqtt-discovery") {
+            if (!value(mqtt.discoveryPrefix)) return false;
+            if (!topicLevels(mqtt.discoveryPrefix)) {
+                error = "--mqtt-discovery: a topic prefix without +, # or a trailing /";
                 return false;
             }
         } else if (opt == "--mqtt-user") {
@@ -517,7 +535,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
     }
     if (!mqttGiven && (mqtt.prefix != MqttOptions().prefix || !mqtt.user.empty() ||
                        mqtt.queueLimit != MqttOptions().queueLimit || !passwordPath.empty() ||
-                       !mqtt.tlsCaFile.empty())) {
+                       !mqtt.tlsCaFile.empty() || !mqtt.discoveryPrefix.empty())) {
         error = "the --mqtt-* options need --mqtt HOST:PORT";
         return false;
     }

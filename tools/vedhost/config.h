@@ -59,6 +59,9 @@ struct MqttOptions {
     std::string tlsCaFile;          // set: TLS, the broker's certificate checked against this CA
     std::size_t queueLimit = 1000;  // per meter, messages kept while the broker is away
     int keepaliveSeconds = 30;
+    // Set: each meter and the signals the presentation names are announced
+    // for Home Assistant's MQTT discovery under this prefix ("homeassistant").
+    std::string discoveryPrefix;
 };
 
 struct HostConfig {
@@ -72,7 +75,9 @@ struct HostConfig {
     std::string historyPath;
     std::string pluginLogPath;  // the plug-in's console lines go here, not stdout
     std::optional<WriteRequest> write;
-    Presentation presentation;  // labels, scales and units for vedhost's outputs
+    // Labels, scales, units and classes for vedhost's outputs: the user's, else
+    // the built-in one (Presentation::builtIn()).
+    Presentation presentation = Presentation::builtIn();
     std::optional<MqttOptions> mqtt;
     bool help = false;
 };

@@ -227,7 +227,9 @@ int runHost(const HostConfig& config) {
     // The broker is one more place the results go; it may be away at start.
     std::unique_ptr<MqttSink> mqtt;
     if (config.mqtt) {
-        mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation);
+        // Announced devices link to the web page once the host serves one.
+        mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation,
+                                          DiscoverySite{"", VED96_VERSION});
         for (const Line& line : lines)
             for (const auto& meter : line.meters)
                 if (meter->active && !mqtt->addMeter(meter->config.dataId, meter->line->name(),

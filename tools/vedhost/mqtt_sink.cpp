@@ -113,9 +113,12 @@ struct MqttSink::Client {
     bool online = false;  // the meter answers
     int statusMid = -1;   // the final "offline" while stopping
     bool statusAcked = false;
-    std::map<std::string, bool> alarms;  // alarm id and key -> raised
-    bool refused = false;                // the broker refused the connection being closed
-    std::thread thread;                  // runs the connection: connects, reads, writes, reconnects
+    std::map<std::string, bool> alarms;          // alarm id and key -> raised
+    std::vector<DiscoveryMessage> announcement;  // the meter's, for Home Assistant
+    bool sweeper = false;                        // clears the host's announcements no longer made
+    std::set<std::string> clearedDevices;        // the sweeper's, named on stderr
+    bool refused = false;                        // the broker refused the connection being closed
+    std::thread thread;  // runs the connection: connects, reads, writes, reconnects
 
     Client(MqttSink& s, unsigned id, std::string l, int sl)
         : sink(s),
@@ -160,6 +163,51 @@ struct MqttSink::Client {
         return mid;
     }
 
+    // Sends the meter's announcements, retained; stop() waits for them as for
+    // the queue. Called with `mutex` held.
+    void announceLocked() {
+        for (const DiscoveryMessage& m : announcement) {
+            int mid = 0;
+            if (mosquitto_publish(mosq, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                                  m.payload.data(), kQos, true) == MOSQ_ERR_SUCCESS)
+                inFlight.insert(mid);
+        }
+    }
+
+    // Home Assistant's birth message, and the host's earlier announcements
+    // read back by the sweeping connection.
+    void onMessage(const mosquitto_message& m) {
+        const Discovery& discovery = *sink.discovery_;
+        const std::string topic = m.topic;
+        const std::string payload(static_cast<const char*>(m.payload),
+                                  static_cast<std::size_t>(std::max(m.payloadlen, 0)));
+        if (topic == discovery.birthTopic()) {
+            // A retained birth is an old one: the connect announced already.
+            if (m.retain || payload != "online") return;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (connected) announceLocked();
+            return;
+        }
+        // Only what the broker kept from before: a live announcement is one
+        // being made now.
+        if (!sweeper || !m.retain || !discovery.outdated(topic, payload, sink.announced_)) return;
+        std::string device = topic;
+        Json::Value config;
+        std::string error;
+        if (parseJson(payload, config, error) && config["device"]["name"].isString())
+            device = config["device"]["name"].asString();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            int mid = 0;
+            if (mosquitto_publish(mosq, &mid, topic.c_str(), 0, nullptr, kQos, true) ==
+                MOSQ_ERR_SUCCESS)
+                inFlight.insert(mid);
+        }
+        // One line per device, however many of its announcements go.
+        if (clearedDevices.insert(device).second)
+            sink.note("discovery: cleared announcements no longer configured (" + device + ")");
+    }
+
     void onConnect(int rc) {
         if (rc != 0) {
             {
@@ -178,6 +226,12 @@ struct MqttSink::Client {
             // What was in flight when the connection broke is libmosquitto's
             // to send again; it no longer counts against our window.
             inFlight.clear();
+            if (sink.discovery_) {
+                const Discovery& d = *sink.discovery_;
+                mosquitto_subscribe(mosq, nullptr, d.birthTopic().c_str(), kQos);
+                if (sweeper) mosquitto_subscribe(mosq, nullptr, d.announcedFilter().c_str(), kQos);
+                announceLocked();
+            }
             publishStatusLocked();
             kept = queue.size();
             lost = dropped;
@@ -275,9 +329,12 @@ struct MqttSink::Client {
     static Client& of(void* user) { return *static_cast<Client*>(user); }
 };
 
-MqttSink::MqttSink(MqttOptions options, const Presentation& presentation)
+MqttSink::MqttSink(MqttOptions options, const Presentation& presentation, DiscoverySite site)
     : options_(std::move(options)), presentation_(presentation) {
     libraryInit();
+    if (!options_.discoveryPrefix.empty())
+        discovery_ = std::make_unique<Discovery>(options_.discoveryPrefix, options_.prefix,
+                                                 presentation_, std::move(site));
 }
 
 MqttSink::~MqttSink() {
@@ -308,6 +365,13 @@ bool MqttSink::addMeter(unsigned dataId, const std::string& line, int slave, std
         m, [](mosquitto*, void* user, int rc) { Client::of(user).onDisconnect(rc); });
     mosquitto_publish_callback_set(
         m, [](mosquitto*, void* user, int mid) { Client::of(user).onPublish(mid); });
+    if (discovery_) {
+        mosquitto_message_callback_set(m, [](mosquitto*, void* user, const mosquitto_message* msg) {
+            Client::of(user).onMessage(*msg);
+        });
+        client->announcement = discovery_->announce(dataId);
+        for (const DiscoveryMessage& a : client->announcement) announced_.insert(a.topic);
+    }
     // Our own thread runs the connection, others publish on it.
     mosquitto_threaded_set(m, true);
     const std::string will = client->base + "/status";
@@ -328,6 +392,7 @@ bool MqttSink::addMeter(unsigned dataId, const std::string& line, int slave, std
 
 void MqttSink::start() {
     started_ = true;
+    if (!clients_.empty()) clients_.begin()->second->sweeper = true;
     for (auto& [id, client] : clients_) {
         Client* c = client.get();
         c->thread = std::thread([c] { c->run(); });

@@ -15,6 +15,12 @@
 // go out once the connection is back; each connection's thread connects
 // again after a back-off of 1 to 30 seconds. The status is not queued: the
 // current one is sent on every connect.
+//
+// With MqttOptions::discoveryPrefix set, each connection also announces its
+// meter for Home Assistant (mqtt_discovery.h): retained, before the status on
+// every connect, and again whenever Home Assistant says "online" on
+// DISCOVERY_PREFIX/status. The lowest data id's connection reads back the
+// host's earlier announcements on connect and clears those it no longer makes.
 #pragma once
 
 #include <chrono>
@@ -22,19 +28,22 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "config.h"
 #include "host_services.h"
+#include "mqtt_discovery.h"
 #include "presentation.h"
 
 namespace vedhost {
 
 class MqttSink : public Publisher {
   public:
-    // The presentation scales the state's values and gives their units; it
-    // must outlive the sink.
-    MqttSink(MqttOptions options, const Presentation& presentation);
+    // The presentation scales the state's values and gives their units (and
+    // the announcements' classes); it must outlive the sink. `site` is what
+    // the announcements say about the host.
+    MqttSink(MqttOptions options, const Presentation& presentation, DiscoverySite site = {});
     ~MqttSink() override;
     MqttSink(const MqttSink&) = delete;
     MqttSink& operator=(const MqttSink&) = delete;
@@ -68,6 +77,8 @@ class MqttSink : public Publisher {
 
     MqttOptions options_;
     const Presentation& presentation_;
+    std::unique_ptr<Discovery> discovery_;  // set when announcing
+    std::set<std::string> announced_;       // every announcement topic, fixed at start()
     std::map<unsigned, std::unique_ptr<Client>> clients_;
     std::mutex noteMutex_;
     std::string lastNote_;

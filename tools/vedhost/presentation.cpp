@@ -42,6 +42,75 @@ bool plainText(const std::string& text) {
     return true;
 }
 
+// A class name as home automation systems spell them: "voltage", "reactive_energy".
+bool className(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (!((c >= 'a' && c <= 'z') || c == '_')) return false;
+    return true;
+}
+
+// What a value does over time: sampled, an accumulated total, or a total
+// that only grows (a meter's energy register).
+constexpr const char* kStateClasses[] = {"measurement", "total", "total_increasing"};
+
+bool stateClass(const std::string& text) {
+    for (const char* known : kStateClasses)
+        if (text == known) return true;
+    return false;
+}
+
+// The meter's own presentation: scale factors from its register units, the
+// units they give, and each quantity's class. examples/presentation.json
+// holds the same rows as a file a user can start from.
+struct BuiltInStyle {
+    const char* id;
+    const char* label;
+    double scale;
+    const char* unit;
+    const char* deviceClass;
+    const char* stateClass;
+};
+constexpr BuiltInStyle kBuiltIn[] = {
+    // Voltages are sent in tenths of a volt.
+    {"phase_voltage_a", "Va", 0.1, "V", "voltage", "measurement"},
+    {"phase_voltage_b", "Vb", 0.1, "V", "voltage", "measurement"},
+    {"phase_voltage_c", "Vc", 0.1, "V", "voltage", "measurement"},
+    {"phase_voltage_avg", "V avg", 0.1, "V", "voltage", "measurement"},
+    {"line_voltage_ab", "Vab", 0.1, "V", "voltage", "measurement"},
+    {"line_voltage_bc", "Vbc", 0.1, "V", "voltage", "measurement"},
+    {"line_voltage_ca", "Vca", 0.1, "V", "voltage", "measurement"},
+    {"line_voltage_avg", "VLL avg", 0.1, "V", "voltage", "measurement"},
+    // Currents in milliamperes.
+    {"current_a", "Ia", 0.001, "A", "current", "measurement"},
+    {"current_b", "Ib", 0.001, "A", "current", "measurement"},
+    {"current_c", "Ic", 0.001, "A", "current", "measurement"},
+    {"current_avg", "I avg", 0.001, "A", "current", "measurement"},
+    {"neutral_current_calc", "In", 0.001, "A", "current", "measurement"},
+    // Powers in watts, var and volt-amperes, as they come.
+    {"active_power_total", "P total", 1, "W", "power", "measurement"},
+    {"reactive_power_total", "Q total", 1, "var", "reactive_power", "measurement"},
+    {"apparent_power_total", "S total", 1, "VA", "apparent_power", "measurement"},
+    // Power factor times 1000, frequency in hundredths of a hertz.
+    {"power_factor_total", "PF", 0.001, "", "power_factor", "measurement"},
+    {"frequency", "f", 0.01, "Hz", "frequency", "measurement"},
+    // Energies: the report already gives kWh and kvarh (the register / 10).
+    {"energy_fwd_active", "import", 1, "kWh", "energy", "total_increasing"},
+    {"energy_rev_active", "export", 1, "kWh", "energy", "total_increasing"},
+    {"energy_fwd_reactive", "Q import", 1, "kvarh", "reactive_energy", "total_increasing"},
+    {"energy_rev_reactive", "Q export", 1, "kvarh", "reactive_energy", "total_increasing"},
+    // Distortion in hundredths of a percent of the fundamental.
+    {"voltage_thd_a", "THD Va", 0.01, "%", "", "measurement"},
+    {"voltage_thd_b", "THD Vb", 0.01, "%", "", "measurement"},
+    {"voltage_thd_c", "THD Vc", 0.01, "%", "", "measurement"},
+    {"current_thd_a", "THD Ia", 0.01, "%", "", "measurement"},
+    {"current_thd_b", "THD Ib", 0.01, "%", "", "measurement"},
+    {"current_thd_c", "THD Ic", 0.01, "%", "", "measurement"},
+    // Status bits and settings take a label; an alarm bit is a problem when set.
+    {"alarm_a_over_voltage", "A over V", 1, "", "problem", ""},
+    {"wiring_mode", "wiring", 1, "", "", ""},
+};
+
 bool parseStyle(const std::string& id, const Json::Value& entry, SignalStyle& style,
                 std::string& error) {
     const Signal* signal = ved96_report::findSignal(id.c_str());
@@ -62,6 +131,26 @@ bool parseStyle(const std::string& id, const Json::Value& entry, SignalStyle& st
                 return false;
             }
             (name == "label" ? style.label : style.unit) = v.asString();
+        } else if (name == "device_class") {
+            if (!v.isString() || !className(v.asString())) {
+                error = where +
+                        ": \"device_class\" must be a class name in lower case, such as "
+                        "\"voltage\"";
+                return false;
+            }
+            style.deviceClass = v.asString();
+        } else if (name == "state_class") {
+            if (!v.isString() || !stateClass(v.asString())) {
+                error = where +
+                        ": \"state_class\" must be \"measurement\", \"total\" or "
+                        "\"total_increasing\"";
+                return false;
+            }
+            if (signal->kind != SignalKind::Number) {
+                error = where + ": only a numeric signal has a state class";
+                return false;
+            }
+            style.stateClass = v.asString();
         } else if (name == "scale") {
             if (!v.isNumeric() || !std::isfinite(v.asDouble()) || v.asDouble() == 0) {
                 error = where + ": \"scale\" must be a non-zero number";
@@ -91,7 +180,19 @@ bool Presentation::parse(const Json::Value& object, std::string& error) {
     for (const std::string& id : object.getMemberNames())
         if (!parseStyle(id, object[id], styles[id], error)) return false;
     styles_ = std::move(styles);
+    builtIn_ = false;
     return true;
+}
+
+const Presentation& Presentation::builtIn() {
+    static const Presentation meter = [] {
+        Presentation p;
+        for (const BuiltInStyle& row : kBuiltIn)
+            p.styles_[row.id] = {row.label, row.scale, row.unit, row.deviceClass, row.stateClass};
+        p.builtIn_ = true;
+        return p;
+    }();
+    return meter;
 }
 
 bool Presentation::load(const std::string& path, std::string& error) {

@@ -6,10 +6,22 @@
 // The presentation is a JSON object keyed by signal id, `//` comments allowed
 // when it is a file of its own:
 //
-//   {"phase_voltage_a": {"label": "Va", "scale": 0.1, "unit": "V"},
-//    "energy_fwd_active": {"label": "import kWh", "unit": "kWh"}}
+//   {"phase_voltage_a": {"label": "Va", "scale": 0.1, "unit": "V",
+//                        "device_class": "voltage", "state_class": "measurement"},
+//    "energy_fwd_active": {"label": "import kWh", "unit": "kWh",
+//                          "device_class": "energy", "state_class": "total_increasing"}}
 //
 // Every member is optional; "scale" is for numeric signals only.
+// "device_class" and "state_class" tell a home automation system what kind of
+// quantity a signal is when vedhost announces it (MQTT discovery): a class
+// such as "voltage" or "energy", and "measurement", "total" or
+// "total_increasing" (a counter that only grows; an energy dashboard wants
+// that for kWh counters).
+//
+// With no presentation configured, vedhost uses its built-in one
+// (Presentation::builtIn(), the same as examples/presentation.json): the
+// meter's usual scale factors, units and classes, so that the MQTT state, its
+// discovery and the web page carry units out of the box.
 //
 // Numbers leave here rounded to the precision they have (the registers are
 // 16 bits, energies single precision): 1.2, not 1.20000005. Write them with
@@ -30,6 +42,8 @@ struct SignalStyle {
     std::string label;  // empty: the signal's id
     double scale = 1.0;
     std::string unit;
+    std::string deviceClass;  // empty: none
+    std::string stateClass;   // empty: none (a text or a setting)
 };
 
 class Presentation {
@@ -39,6 +53,12 @@ class Presentation {
     bool parse(const Json::Value& object, std::string& error);
     // Reads a presentation file.
     bool load(const std::string& path, std::string& error);
+
+    // The meter's own presentation, built in: what a host without a
+    // configured one shows. builtIn().isBuiltIn() is true; a presentation
+    // that parsed or loaded anything is not built in.
+    static const Presentation& builtIn();
+    bool isBuiltIn() const { return builtIn_; }
 
     // The user's style for an id, or nullptr.
     const SignalStyle* find(const std::string& id) const;
@@ -59,6 +79,7 @@ class Presentation {
 
   private:
     std::map<std::string, SignalStyle> styles_;
+    bool builtIn_ = false;
 };
 
 // The number rounded to the shortest decimal that reads back as the same

@@ -108,7 +108,12 @@ void Scheduler::afterRound(Meter& meter) {
     Json::Value report;
     std::string error;
     parseJson(*text, report, error);
-    if (config_.show) writeStdout(reportTable(report, meter.config.dataId, config_.presentation));
+    // The console table shows what the meter sends unless the user chose a
+    // presentation for it.
+    if (config_.show)
+        writeStdout(
+            reportTable(report, meter.config.dataId,
+                        config_.presentation.isBuiltIn() ? Presentation() : config_.presentation));
     services_.roundReport(meter.config.dataId, report);
 }
 

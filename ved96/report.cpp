@@ -68,7 +68,12 @@ struct MemberList {
     void push_back(const Member& m) { rows.at(count++) = m; }
     const Member* begin() const { return rows.data(); }
     const Member* end() const { return rows.data() + count; }
-    void sortByKey() { std::stable_sort(rows.begin(), rows.begin() + count, keyBefore); }
+    // Insertion in place: made once, and it needs no buffer from the heap.
+    void sortByKey() {
+        Member* first = rows.data();
+        for (Member* it = first; it != first + count; ++it)
+            std::rotate(std::upper_bound(first, it, *it, keyBefore), it, it + 1);
+    }
 };
 
 constexpr std::size_t kReportMemberCount = 270;

@@ -551,12 +551,12 @@ TEST_P(FailedExchangeE2E, CostsOnlyItsOwnRounds) {
 
 INSTANTIATE_TEST_SUITE_P(Rtu, FailedExchangeE2E,
                          ::testing::Values(
-                             // Block 5 of the first round is answered 1.2 s late, after its
-                             // time-out and before the next round: the late bytes are dropped, not
-                             // read as the next round's first reply.
+                             // Block 5 of the first round is answered 1.5 s late, well after
+                             // its time-out and well before the next round: the late bytes are
+                             // dropped, not read as the next round's first reply.
                              FailedExchangeCase{"LateReplyCostsOneRound",
-                                                {"--delay-ms", "1200", "--faults-on", "5"},
-                                                "2",
+                                                {"--delay-ms", "1500", "--faults-on", "5"},
+                                                "3",
                                                 1,
                                                 "1 round without reply"},
                              // The first round is answered up to block 5, the second not at all:

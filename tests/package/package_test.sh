@@ -39,8 +39,24 @@ for f in "$HOST" "$SIM" "$PLUGIN" "$ROOT/usr/lib/$MULTIARCH/ved96/libsmdhost.so"
 done
 # Every library a program links comes from a package dependency found by
 # dpkg-shlibdeps, not from a hand-written list.
-for dep in libc6 libstdc++6 libjsoncpp25 libmodbus5 libsqlite3-0 libyaml-cpp0.7 adduser; do
+for dep in libc6 libstdc++6 libjsoncpp25 libmodbus5 libsqlite3-0 libyaml-cpp0.7 libsystemd0 adduser; do
     check "depends on $dep" grep -q "\b$dep\b" <<<"$DEPENDS"
+done
+
+# The unit as systemd reads it: no warning from systemd-analyze verify (run
+# against the unpacked root, with the machine's own targets and slices beside
+# it), and sandboxed to an exposure of at most 2.0 (threshold 20 in tenths).
+UNITS=$ROOT/lib/systemd/system
+cp -n /lib/systemd/system/*.target /lib/systemd/system/*.slice "$UNITS/" 2>/dev/null
+VERIFY=$(systemd-analyze verify --root="$ROOT" vedhost@package-test.service 2>&1)
+check "systemd-analyze verify vedhost@.service${VERIFY:+: $VERIFY}" test $? -eq 0 -a -z "$VERIFY"
+EXPOSURE=$(systemd-analyze security --offline=true --root="$ROOT" vedhost@package-test.service 2>&1 |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+systemd-analyze security --offline=true --root="$ROOT" --threshold=20 \
+    vedhost@package-test.service >/dev/null 2>&1
+check "vedhost@.service exposure ${EXPOSURE:-unknown} is at most 2.0" test $? -eq 0 -a -n "$EXPOSURE"
+for setting in Type=notify WatchdogSec= NotifyAccess=main; do
+    check "vedhost@.service has $setting" grep -q "^$setting" "$UNITS/vedhost@.service"
 done
 
 if [ "$ARCH" = armhf ]; then

@@ -30,6 +30,7 @@
 #include "mqtt_sink.h"
 #include "plugin.h"
 #include "scheduler.h"
+#include "service_notify.h"
 #include "stop_signals.h"
 
 #ifndef VEDHOST_DEFAULT_PLUGIN
@@ -188,6 +189,21 @@ void loadCache(std::vector<Line>& lines, HistoryStore& history, HostServices& se
     }
 }
 
+// A line whose exchanges may legitimately take about as long as the watchdog
+// interval (a connect and a request on TCP, each up to the response time-out)
+// gets the host restarted whenever a meter on it stops answering: say so.
+void warnSlowLines(const std::vector<LineConfig>& lines, std::chrono::microseconds watchdog) {
+    if (watchdog.count() == 0) return;
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(watchdog);
+    for (const LineConfig& line : lines)
+        if (2 * std::chrono::milliseconds(line.timeoutMs) >= limit)
+            std::cerr << "vedhost: watchdog: " << line.name() << ": a response time-out of "
+                      << line.timeoutMs << " ms is not well under the watchdog interval of "
+                      << limit.count()
+                      << " ms; a meter that stops answering there will look like a hung host"
+                      << std::endl;
+}
+
 int runHost(const HostConfig& config) {
     LineSink events, report;
     std::string error;
@@ -253,12 +269,22 @@ int runHost(const HostConfig& config) {
             // From here a stop signal stops the rounds cleanly.
             serveStopSignals();
             scheduler.start(lines);
+            // Under systemd: ready now, then how many meters answer, and
+            // the watchdog fed only while every line gets somewhere.
+            ServiceNotify service;
+            warnSlowLines(config.lines, service.watchdogInterval());
+            const auto [polled, answering] = scheduler.metersAnswering();
+            service.ready(answeringStatus(polled, answering));
             while (!scheduler.finished()) {
                 if (stopRequested(std::chrono::milliseconds(100))) {
                     std::cerr << "vedhost: stopping" << std::endl;
+                    service.stopping();
                     scheduler.requestStop();
                     break;
                 }
+                const auto [nowPolled, nowAnswering] = scheduler.metersAnswering();
+                service.status(answeringStatus(nowPolled, nowAnswering));
+                service.watchdog(scheduler.stuckLines(service.watchdogInterval()));
             }
             scheduler.join();
             if (mqtt) mqtt->stop();

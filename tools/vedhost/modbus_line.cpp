@@ -160,6 +160,7 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
         LineWait wait;
         reply = carryOut(device, request);
     }
+    heartbeat_.beat();
     if (reply.status == host::ModbusReply::Status::Failed)
         flushBeforeSend_ = true;
     else

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "config.h"
+#include "heartbeat.h"
 #include "host/seam.h"
 
 typedef struct _modbus modbus_t;
@@ -52,6 +53,11 @@ class ModbusLine : public host::Transport {
     // over one meter's round is that meter's.
     long answered() const { return answered_; }
 
+    // The line thread's sign of life: beaten after every exchange, however
+    // it ended; the scheduler beats and rests it around the rounds.
+    Heartbeat& heartbeat() { return heartbeat_; }
+    const Heartbeat& heartbeat() const { return heartbeat_; }
+
   private:
     void close();
     void keepFrameGap();
@@ -67,6 +73,7 @@ class ModbusLine : public host::Transport {
     long answered_ = 0;
     bool flushBeforeSend_ = false;   // an exchange failed since the last request
     std::uint16_t transaction_ = 0;  // of the last TCP request
+    Heartbeat heartbeat_;
 };
 
 }  // namespace vedhost

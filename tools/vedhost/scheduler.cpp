@@ -146,6 +146,7 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
     host::pump(*meter.modbus);
     // The counts belong to this line's thread; others read them after join().
     const bool completed = services_.roundsCompleted(*meter.device) > before;
+    meter.answering = completed;
     if (completed) {
         ++meter.polledRounds;
     } else {
@@ -216,6 +217,7 @@ void Scheduler::runLine(Line& line) {
         for (auto& meter : line.meters) {
             if (stop_) break;
             if (!meter->active || meter->done) continue;
+            line.link->heartbeat().beat();
             pollOnce(line, *meter);
             left = left || !meter->done;
         }
@@ -224,10 +226,33 @@ void Scheduler::runLine(Line& line) {
         next += interval;
         const auto now = std::chrono::steady_clock::now();
         if (next < now) next = now;
+        line.link->heartbeat().rest();
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait_until(lock, next, [this] { return stop_.load(); });
     }
+    line.link->heartbeat().rest();
     --running_;
+}
+
+std::vector<std::string> Scheduler::stuckLines(std::chrono::steady_clock::duration limit) const {
+    std::vector<std::string> stuck;
+    if (lines_ == nullptr) return stuck;
+    const auto now = std::chrono::steady_clock::now();
+    for (const Line& line : *lines_)
+        if (line.link->heartbeat().stuck(limit, now)) stuck.push_back(line.link->config().name());
+    return stuck;
+}
+
+std::pair<int, int> Scheduler::metersAnswering() const {
+    int polled = 0, answering = 0;
+    if (lines_ == nullptr) return {polled, answering};
+    for (const Line& line : *lines_)
+        for (const auto& meter : line.meters) {
+            if (!meter->active) continue;
+            ++polled;
+            answering += meter->answering ? 1 : 0;
+        }
+    return {polled, answering};
 }
 
 void Scheduler::start(std::vector<Line>& lines) {

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config.h"
@@ -33,6 +35,8 @@ struct Meter {
     long unansweredRounds = 0;  // rounds in a row in which the meter answered nothing
     bool silent = false;        // "no reply since" printed, "answering again" not yet
     bool done = false;          // --rounds: nothing left to poll
+    // Its latest round completed; read by other threads (the service status).
+    std::atomic<bool> answering{false};
 };
 
 // "data id 2 (slave 2 on /dev/ttyS1)", the meter as vedhost's messages name it.
@@ -68,6 +72,11 @@ class Scheduler {
     // True when every line thread has ended.
     bool finished() const { return running_ == 0; }
     void join();
+    // Lines whose thread has been busy without progress for longer than
+    // `limit`, by name; any thread may ask while they run.
+    std::vector<std::string> stuckLines(std::chrono::steady_clock::duration limit) const;
+    // Meters polled, and those whose latest round completed.
+    std::pair<int, int> metersAnswering() const;
     // After join(): true when every polled meter completed a round (under
     // --rounds: all its rounds) and no --write failed.
     bool allWell() const;

@@ -1,0 +1,176 @@
+// vedhost as systemd runs it with Type=notify and a watchdog: the test plays
+// the service manager, a datagram socket named by NOTIFY_SOCKET with
+// WATCHDOG_USEC set, while vedhost polls two simulated meters over loopback
+// TCP. One simulator is stopped (SIGSTOP) mid-run: its line's thread waits
+// on a request with a long time-out, held stuck, and the watchdog pings must
+// stop until the line gets somewhere again.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "processes.h"
+
+namespace {
+
+using namespace e2e;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kDeadline = 30000ms;
+constexpr auto kWatchdog = 2000ms;
+
+// What a service manager hears on its notification socket.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    }
+    ~NotifySocket() { close(fd_); }
+
+    struct Message {
+        std::string text;
+        Clock::time_point when;
+    };
+    // Everything received so far, oldest first.
+    const std::vector<Message>& messages() {
+        char buffer[4096];
+        for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, 0)) > 0;)
+            messages_.push_back({std::string(buffer, static_cast<std::size_t>(n)), Clock::now()});
+        return messages_;
+    }
+    std::size_t count(const std::string& what) {
+        std::size_t n = 0;
+        for (const auto& m : messages()) n += m.text.find(what) != std::string::npos;
+        return n;
+    }
+    Clock::time_point last(const std::string& what) {
+        Clock::time_point at{};
+        for (const auto& m : messages())
+            if (m.text.find(what) != std::string::npos) at = m.when;
+        return at;
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    std::vector<Message> messages_;
+};
+
+class ServiceE2E : public ::testing::Test {
+  protected:
+    // A simulator on a free loopback port; returns HOST:PORT.
+    std::string startSim(const std::string& name) {
+        children_.push_back(std::make_unique<Child>(
+            std::vector<std::string>{env("VED96_SIM", VED96_SIM_PATH), "--tcp", "127.0.0.1:0"},
+            dir_ / (name + ".out"), dir_ / (name + ".err"), dir_.path().string()));
+        std::string where;
+        EXPECT_TRUE(eventually([&] {
+            const auto lines = readLines(dir_ / (name + ".out"));
+            if (lines.empty()) return false;
+            where = lines[0].substr(lines[0].find(' ') + 1);
+            return true;
+        }));
+        return where;
+    }
+
+    // vedhost with the service manager's environment; a watchdog meant for
+    // the process `watchdogPid` when one is given.
+    Child& startHost(const std::vector<std::string>& args, const NotifySocket& notify,
+                     const std::string& watchdogPid = "") {
+        std::vector<std::string> argv = {env("VEDHOST", VEDHOST_PATH)};
+        argv.insert(argv.end(), args.begin(), args.end());
+        setenv("NOTIFY_SOCKET", notify.path().c_str(), 1);
+        setenv("WATCHDOG_USEC", std::to_string(kWatchdog.count() * 1000).c_str(), 1);
+        if (!watchdogPid.empty()) setenv("WATCHDOG_PID", watchdogPid.c_str(), 1);
+        children_.push_back(std::make_unique<Child>(argv, dir_ / "host.out", dir_ / "host.err",
+                                                    dir_.path().string()));
+        unsetenv("NOTIFY_SOCKET");
+        unsetenv("WATCHDOG_USEC");
+        unsetenv("WATCHDOG_PID");
+        return *children_.back();
+    }
+    std::string hostErr() { return readText(dir_ / "host.err"); }
+
+    Scratch dir_;
+    std::vector<std::unique_ptr<Child>> children_;
+};
+
+TEST_F(ServiceE2E, ReadyStatusAndWatchdogPingsThatStopWhileALineIsStuck) {
+    NotifySocket notify(dir_ / "notify");
+    const std::string quick = startSim("quick");
+    const std::string slow = startSim("held");
+    Child* held = children_.back().get();
+    // The held line waits up to a minute for a reply: far longer than the
+    // watchdog interval, so a meter that stops there looks like a hang.
+    const std::string config = dir_.write(
+        "config.json", "{\"lines\": [{\"tcp\": \"" + quick +
+                           "\", \"timeout_ms\": 500, \"meters\": [{\"data_id\": 1}]},"
+                           " {\"tcp\": \"" +
+                           slow + "\", \"timeout_ms\": 60000, \"meters\": [{\"data_id\": 2}]}]}");
+    Child& host = startHost(
+        {"--config", config, "--interval", "0.1", "--plugin-log", dir_ / "plugin.log"}, notify);
+
+    ASSERT_TRUE(eventually([&] { return notify.count("WATCHDOG=1") >= 3; }, kDeadline))
+        << hostErr();
+    const auto& first = notify.messages().front().text;
+    EXPECT_EQ(first.rfind("READY=1\nSTATUS=", 0), 0u) << first;
+    EXPECT_TRUE(
+        eventually([&] { return notify.count("STATUS=2 of 2 meters answering") == 1; }, kDeadline));
+    EXPECT_EQ(countOf(hostErr(), "vedhost: watchdog: tcp " + slow +
+                                     ": a response time-out of 60000 ms is not well under the"
+                                     " watchdog interval of 2000 ms"),
+              1u)
+        << hostErr();
+    EXPECT_EQ(countOf(hostErr(), "response time-out of 500 ms"), 0u) << hostErr();
+
+    // Held: no ping for twice the interval while the other line goes on.
+    held->signal(SIGSTOP);
+    const auto stopped = Clock::now();
+    ASSERT_TRUE(eventually(
+        [&] {
+            const auto last = std::max(notify.last("WATCHDOG=1"), stopped);
+            return Clock::now() - last > 2 * kWatchdog;
+        },
+        kDeadline))
+        << "the pings went on while a line was stuck";
+    EXPECT_EQ(countOf(hostErr(), "vedhost: watchdog: tcp " + slow +
+                                     " made no progress for longer than 2000 ms; systemd is no"
+                                     " longer told all is well\n"),
+              1u)
+        << hostErr();
+
+    // Let go: the held endpoint goes away, the waiting request fails at once
+    // and the line goes on without its meter; the pings resume.
+    const std::size_t before = notify.count("WATCHDOG=1");
+    held->signal(SIGKILL);
+    ASSERT_TRUE(eventually([&] { return notify.count("WATCHDOG=1") >= before + 2; }, kDeadline))
+        << hostErr();
+    EXPECT_EQ(countOf(hostErr(), "vedhost: watchdog: every line makes progress again\n"), 1u);
+    EXPECT_TRUE(
+        eventually([&] { return notify.count("STATUS=1 of 2 meters answering") == 1; }, kDeadline));
+
+    host.signal(SIGTERM);
+    ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(notify.count("STOPPING=1"), 1u);
+}
+
+TEST_F(ServiceE2E, AWatchdogMeantForAnotherProcessIsNotFed) {
+    NotifySocket notify(dir_ / "notify");
+    const std::string where = startSim("sim");
+    Child& host = startHost({"--tcp", where, "--rounds", "3", "--interval", "0.5", "--timeout-ms",
+                             "60000", "--plugin-log", dir_ / "plugin.log"},
+                            notify, std::to_string(getpid()));
+    ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(notify.count("READY=1"), 1u);
+    EXPECT_EQ(notify.count("WATCHDOG=1"), 0u);
+    EXPECT_EQ(countOf(hostErr(), "watchdog"), 0u) << hostErr();
+}
+
+}  // namespace

@@ -54,6 +54,11 @@ const char kUsage[] =
     "  --mqtt-password-file F  the password, first line of F\n"
     "  --mqtt-tls-ca FILE   TLS to the broker, its certificate checked against this CA\n"
     "  --mqtt-queue N       messages kept per meter while the broker is away (default 1000)\n"
+    "  --http ADDR:PORT     serve the web view, the JSON API and /metrics (127.0.0.1 unless\n"
+    "                       an address is given)\n"
+    "  --http-password-file F  basic authentication: USER:PASSWORD on the first line of F\n"
+    "  --http-tls-cert FILE HTTPS with this certificate (PEM); needs --http-tls-key\n"
+    "  --http-tls-key FILE  the certificate's private key (PEM)\n"
     "  --write REG=V[,V...] write registers after the first round and report the outcome\n"
     "  --presentation FILE  labels, scale factors and units by signal id (--show, history)\n"
     "  --help               show this text\n"
@@ -398,6 +403,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
     MqttOptions mqtt;
     std::string passwordPath;
     bool mqttGiven = false;
+    HttpOptions http;
+    bool httpGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
         auto value = [&](std::string& out) { return optionValue(args, i, out, error); };
@@ -520,6 +527,21 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
         } else if (opt == "--mqtt-queue") {
             if (!number(1, 1000000, n)) return false;
             mqtt.queueLimit = static_cast<std::size_t>(n);
+        } else if (opt == "--http") {
+            std::string host;
+            int port = 0;
+            if (!value(http.listen)) return false;
+            if (!parseListen(http.listen, host, port)) {
+                error = "--http: expected ADDR:PORT, got \"" + http.listen + "\"";
+                return false;
+            }
+            httpGiven = true;
+        } else if (opt == "--http-password-file") {
+            if (!value(http.passwordFile)) return false;
+        } else if (opt == "--http-tls-cert") {
+            if (!value(http.tlsCertFile)) return false;
+        } else if (opt == "--http-tls-key") {
+            if (!value(http.tlsKeyFile)) return false;
         } else if (opt == "--write") {
             WriteRequest write;
             if (!value(text) || !parseWrite(text, write, error)) return false;
@@ -552,6 +574,20 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
         if (!readFile(mqtt.tlsCaFile, ignored, error)) return false;
     }
     if (mqttGiven) c.mqtt = std::move(mqtt);
+    if (!httpGiven &&
+        (!http.passwordFile.empty() || !http.tlsCertFile.empty() || !http.tlsKeyFile.empty())) {
+        error = "the --http-* options need --http ADDR:PORT";
+        return false;
+    }
+    if (http.tlsCertFile.empty() != http.tlsKeyFile.empty()) {
+        error = "--http-tls-cert and --http-tls-key go together";
+        return false;
+    }
+    for (const std::string* path : {&http.passwordFile, &http.tlsCertFile, &http.tlsKeyFile}) {
+        std::string ignored;
+        if (!path->empty() && !readFile(*path, ignored, error)) return false;
+    }
+    if (httpGiven) c.http = std::move(http);
     if (!configPath.empty()) {
         if (lineGiven) {
             error = "--config and --rtu/--tcp exclude each other";

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "http_options.h"
 #include "presentation.h"
 
 namespace vedhost {
@@ -79,6 +80,7 @@ struct HostConfig {
     // the built-in one (Presentation::builtIn()).
     Presentation presentation = Presentation::builtIn();
     std::optional<MqttOptions> mqtt;
+    std::optional<HttpOptions> http;  // the web view, API and metrics; off when unset
     bool help = false;
 };
 

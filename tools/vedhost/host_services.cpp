@@ -87,9 +87,8 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
         e["serial"] = serial;
         log(e);
     }
-    if (publisher_ != nullptr)
-        publisher_->alarmCheck(device.DataId(), level, key, alarmId, valueText, message, active,
-                               serial);
+    for (Publisher* p : publishers_)
+        p->alarmCheck(device.DataId(), level, key, alarmId, valueText, message, active, serial);
     return false;
 }
 
@@ -100,7 +99,7 @@ bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, flo
         e["value"] = value;
         log(e);
     }
-    if (publisher_ != nullptr) publisher_->analogReport(device.DataId(), key, value);
+    for (Publisher* p : publishers_) p->analogReport(device.DataId(), key, value);
     return false;
 }
 
@@ -160,11 +159,15 @@ void HostServices::replayingCache(const SMDVDevice& device, bool replaying) {
 }
 
 void HostServices::roundReport(unsigned dataId, const Json::Value& report) {
-    if (publisher_ != nullptr) publisher_->round(dataId, report);
+    for (Publisher* p : publishers_) p->round(dataId, report);
 }
 
 void HostServices::meterAnswering(unsigned dataId, bool answering) {
-    if (publisher_ != nullptr) publisher_->answering(dataId, answering);
+    for (Publisher* p : publishers_) p->answering(dataId, answering);
+}
+
+void HostServices::exchangeEnded(unsigned dataId, Publisher::Exchange outcome) {
+    for (Publisher* p : publishers_) p->exchange(dataId, outcome);
 }
 
 long HostServices::roundsCompleted(const SMDVDevice& device) const {

@@ -17,12 +17,15 @@
 namespace vedhost {
 
 // Another place the host's results go, beside the event log and the history:
-// an MQTT broker. It hears of each completed round's report, of the meter
-// answering or falling silent, and of the alarm checks and analog reports the
-// device passes to the host. Called from the line threads; it must never hold
-// them up (a broker that is away does not stop polling).
+// an MQTT broker, the web view. It hears of each completed round's report, of
+// the meter answering or falling silent, and of the alarm checks and analog
+// reports the device passes to the host. Called from the line threads; it
+// must never hold them up (a broker that is away does not stop polling).
 class Publisher {
   public:
+    // How one Modbus exchange with a meter ended.
+    enum class Exchange { Answered, TimedOut, Failed };
+
     virtual ~Publisher() = default;
     virtual void round(unsigned dataId, const Json::Value& report) = 0;
     virtual void answering(unsigned dataId, bool answering) = 0;
@@ -30,6 +33,8 @@ class Publisher {
                             const std::string& alarmId, const std::string& valueText,
                             const std::string& message, bool active, unsigned short serial) = 0;
     virtual void analogReport(unsigned dataId, const std::string& key, float value) = 0;
+    // Each request to the meter and how it ended; most publishers need not know.
+    virtual void exchange(unsigned /*dataId*/, Exchange /*outcome*/) {}
 };
 
 class HostServices : public host::Services {
@@ -66,16 +71,19 @@ class HostServices : public host::Services {
     // Writes an event, if an event log is open.
     void log(const Json::Value& event);
 
-    // The publisher, if any, that hears of rounds, alarms and answering meters.
-    void setPublisher(Publisher* publisher) { publisher_ = publisher; }
-    bool publishing() const { return publisher_ != nullptr; }
+    // The publishers that hear of rounds, alarms and answering meters, each
+    // in the order added. Added before polling starts, dropped after it ends.
+    void addPublisher(Publisher* publisher) { publishers_.push_back(publisher); }
+    void clearPublishers() { publishers_.clear(); }
+    bool publishing() const { return !publishers_.empty(); }
     void roundReport(unsigned dataId, const Json::Value& report);
     void meterAnswering(unsigned dataId, bool answering);
+    void exchangeEnded(unsigned dataId, Publisher::Exchange outcome);
 
   private:
     LineSink* events_;
     HistoryStore* history_;
-    Publisher* publisher_ = nullptr;
+    std::vector<Publisher*> publishers_;
     mutable std::mutex mutex_;
     std::map<const SMDVDevice*, long> rounds_;
     std::set<const SMDVDevice*> replaying_;

@@ -26,12 +26,14 @@
 #include "history_store.h"
 #include "host/controller.h"
 #include "host_services.h"
+#include "http_server.h"
 #include "modbus_line.h"
 #include "mqtt_sink.h"
 #include "plugin.h"
 #include "scheduler.h"
 #include "service_notify.h"
 #include "stop_signals.h"
+#include "web_state.h"
 
 #ifndef VEDHOST_DEFAULT_PLUGIN
 #define VEDHOST_DEFAULT_PLUGIN "ved96.so"
@@ -204,6 +206,25 @@ void warnSlowLines(const std::vector<LineConfig>& lines, std::chrono::microsecon
                       << std::endl;
 }
 
+// The history's chart points, as the web server asks for them.
+SeriesSource historySeries(HistoryStore& history) {
+    return [&history](unsigned dataId, const std::string& signal, std::int64_t from,
+                      std::int64_t to, std::size_t maxPoints) {
+        std::vector<ChartPoint> points;
+        for (const SeriesPoint& p : history.series(dataId, signal, from, to, maxPoints))
+            points.push_back({p.time, p.min, p.avg, p.max});
+        return points;
+    };
+}
+
+// The address part of --http, as a URL names it.
+std::string listenHost(const std::string& listen) {
+    std::string host;
+    int port = 0;
+    parseListen(listen, host, port);
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
 int runHost(const HostConfig& config) {
     LineSink events, report;
     std::string error;
@@ -251,8 +272,28 @@ int runHost(const HostConfig& config) {
                 if (meter->active && !mqtt->addMeter(meter->config.dataId, meter->line->name(),
                                                      meter->config.slave, error))
                     return configError(error);
-        services.setPublisher(mqtt.get());
+        services.addPublisher(mqtt.get());
         mqtt->start();
+    }
+
+    // The web view: one more publisher, and a server that reads what it holds.
+    std::unique_ptr<WebState> web;
+    std::unique_ptr<HttpServer> server;
+    if (config.http) {
+        web = std::make_unique<WebState>(config.presentation);
+        for (const Line& line : lines)
+            for (const auto& meter : line.meters)
+                if (meter->active)
+                    web->addMeter(meter->config.dataId, meter->line->name(), meter->config.slave);
+        SeriesSource series;
+        if (keepHistory) series = historySeries(history);
+        server = std::make_unique<HttpServer>(*config.http, *web, config.presentation, series);
+        if (!server->start(error)) return configError(error);
+        web->onChange([s = server.get()](unsigned dataId) { s->meterChanged(dataId); });
+        services.addPublisher(web.get());
+        std::cerr << "vedhost: web view on "
+                  << (config.http->tlsCertFile.empty() ? "http" : "https") << "://"
+                  << listenHost(config.http->listen) << ":" << server->port() << "/" << std::endl;
     }
 
     int result = 0;
@@ -288,12 +329,13 @@ int runHost(const HostConfig& config) {
             }
             scheduler.join();
             if (mqtt) mqtt->stop();
+            if (server) server->stop();
             if (!scheduler.allWell()) result = kExitRuntime;
         }
     }
     // Devices go before the services and lines they use.
     for (Line& line : lines) line.meters.clear();
-    services.setPublisher(nullptr);
+    services.clearPublishers();
     host::setDefaultServices(nullptr);
     return result;
 }

@@ -168,6 +168,11 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
 
     if (reply.status != host::ModbusReply::Status::Ok)
         lastFailure_ = {reply.error, std::chrono::system_clock::now()};
+    services_.exchangeEnded(device.DataId(), reply.status == host::ModbusReply::Status::Ok
+                                                 ? Publisher::Exchange::Answered
+                                             : reply.error == "time-out"
+                                                 ? Publisher::Exchange::TimedOut
+                                                 : Publisher::Exchange::Failed);
     if (logged && reply.status == host::ModbusReply::Status::Ok) {
         Json::Value r = makeEvent("ModbusReply", device.DataId());
         r["function"] = static_cast<int>(request.function);

@@ -15,10 +15,10 @@
 #include <iostream>
 #include <set>
 #include <thread>
-#include <unordered_map>
 
 #include "event_log.h"
 #include "signal_values.h"
+#include "state_message.h"
 
 namespace vedhost {
 namespace {
@@ -28,17 +28,6 @@ constexpr int kQos = 1;
 // the rest wait in our own bounded queue.
 constexpr std::size_t kInFlight = 20;
 constexpr auto kStopWait = std::chrono::seconds(5);
-
-// The ASCII id of a report key, or nullptr when the key is not a report member.
-const char* idOfKey(const std::string& key) {
-    static const std::unordered_map<std::string, const char*> ids = [] {
-        std::unordered_map<std::string, const char*> m;
-        for (const auto& s : ved96_report::signals()) m.emplace(s.key, s.id);
-        return m;
-    }();
-    const auto it = ids.find(key);
-    return it == ids.end() ? nullptr : it->second;
-}
 
 // True when a TCP connection to host:port can be made within `limit`, so
 // that the blocking connect of libmosquitto that follows does not hang on a
@@ -440,18 +429,8 @@ void MqttSink::round(unsigned dataId, const Json::Value& report) {
     const auto it = clients_.find(dataId);
     if (it == clients_.end()) return;
     Client& c = *it->second;
-    Json::Value state(Json::objectValue);
-    state["data_id"] = dataId;
-    state["time"] = timestamp(std::chrono::system_clock::now());
-    state["line"] = c.line;
-    state["slave"] = c.slave;
-    state["values"] = presentation_.values(reportValues(report));
-    Json::Value units(Json::objectValue);
-    for (const std::string& id : presentation_.ids()) {
-        const SignalStyle* style = presentation_.find(id);
-        if (!style->unit.empty() && state["values"].isMember(id)) units[id] = style->unit;
-    }
-    if (!units.empty()) state["units"] = units;
+    const Json::Value state = stateMessage(dataId, timestamp(std::chrono::system_clock::now()),
+                                           c.line, c.slave, report, presentation_);
     c.enqueue("state", state);
 }
 
@@ -488,8 +467,8 @@ void MqttSink::alarmCheck(unsigned dataId, int level, const std::string& key,
     alarm["key"] = key;
     // A threshold names its report member; the meter's own alarms are named
     // by their report member in the value text.
-    const char* id = idOfKey(key);
-    if (id == nullptr) id = idOfKey(valueText);
+    const char* id = signalIdOfKey(key);
+    if (id == nullptr) id = signalIdOfKey(valueText);
     if (id != nullptr) alarm["signal"] = id;
     alarm["level"] = level;
     alarm["value"] = valueText;
@@ -506,7 +485,7 @@ void MqttSink::analogReport(unsigned dataId, const std::string& key, float value
     report["time"] = timestamp(std::chrono::system_clock::now());
     report["kind"] = "analog";
     report["key"] = key;
-    if (const char* id = idOfKey(key)) report["signal"] = id;
+    if (const char* id = signalIdOfKey(key)) report["signal"] = id;
     report["value"] = value;
     it->second->enqueue("alarm", report);
 }

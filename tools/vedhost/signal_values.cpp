@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace vedhost {
 namespace {
@@ -97,6 +98,16 @@ Json::Value valuesById(const std::vector<SignalValue>& values) {
     Json::Value object(Json::objectValue);
     for (const SignalValue& v : values) object[v.signal->id] = v.value;
     return object;
+}
+
+const char* signalIdOfKey(const std::string& key) {
+    static const std::unordered_map<std::string, const char*> ids = [] {
+        std::unordered_map<std::string, const char*> m;
+        for (const auto& s : signals()) m.emplace(s.key, s.id);
+        return m;
+    }();
+    const auto it = ids.find(key);
+    return it == ids.end() ? nullptr : it->second;
 }
 
 }  // namespace vedhost

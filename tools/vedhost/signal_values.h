@@ -13,6 +13,7 @@
 #include <json/value.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "ved96/signals.h"
@@ -30,6 +31,10 @@ std::vector<SignalValue> reportValues(const Json::Value& report);
 
 // The signals of a stored record image; empty unless it is a whole record.
 std::vector<SignalValue> recordValues(const unsigned char* record, std::size_t length);
+
+// The ASCII id of a report key ("A相电压" gives "phase_voltage_a"), or
+// nullptr when the key is not a report member.
+const char* signalIdOfKey(const std::string& key);
 
 // {"phase_voltage_a": 220, ...}
 Json::Value valuesById(const std::vector<SignalValue>& values);

@@ -1,0 +1,194 @@
+// The meters' page: one panel per meter, filled from /api/meters and kept
+// live by the event stream (/api/events); the charts come from /api/history.
+'use strict';
+
+// The table: a quantity per row, its three phases and total (or mean) in the
+// columns, by signal id; null leaves a cell empty.
+const ROWS = [
+  ['Voltage L-N', ['phase_voltage_a', 'phase_voltage_b', 'phase_voltage_c', 'phase_voltage_avg']],
+  ['Voltage L-L', ['line_voltage_ab', 'line_voltage_bc', 'line_voltage_ca', 'line_voltage_avg']],
+  ['Current', ['current_a', 'current_b', 'current_c', 'current_avg']],
+  ['Active power', ['active_power_a', 'active_power_b', 'active_power_c', 'active_power_total']],
+  ['Reactive power', ['reactive_power_a', 'reactive_power_b', 'reactive_power_c', 'reactive_power_total']],
+  ['Apparent power', ['apparent_power_a', 'apparent_power_b', 'apparent_power_c', 'apparent_power_total']],
+  ['Power factor', ['power_factor_a', 'power_factor_b', 'power_factor_c', 'power_factor_total']],
+  ['Frequency', [null, null, null, 'frequency']],
+  ['Active energy import', [null, null, null, 'energy_fwd_active']],
+  ['Active energy export', [null, null, null, 'energy_rev_active']],
+  ['Reactive energy import', [null, null, null, 'energy_fwd_reactive']],
+  ['Reactive energy export', [null, null, null, 'energy_rev_reactive']],
+];
+const COLUMNS = ['L1', 'L2', 'L3', 'total'];
+const RANGES = [['hour', 3600], ['day', 86400], ['month', 31 * 86400], ['year', 366 * 86400]];
+const CHART_POINTS = 500;
+const W = 600, H = 200, PAD_L = 48, PAD_B = 18, PAD_T = 6;
+
+let signals = {};      // id -> {label, unit}
+const panels = new Map();  // data id -> panel state
+
+function el(tag, attrs, ...children) {
+  const e = document.createElement(tag);
+  for (const [k, v] of Object.entries(attrs || {})) e.setAttribute(k, v);
+  for (const c of children) e.append(c);
+  return e;
+}
+function svg(tag, attrs) {
+  const e = document.createElementNS('http://www.w3.org/2000/svg', tag);
+  for (const [k, v] of Object.entries(attrs || {})) e.setAttribute(k, v);
+  return e;
+}
+function label(id) { return (signals[id] && signals[id].label) || id; }
+function unitOf(id) { return (signals[id] && signals[id].unit) || ''; }
+function ago(seconds) {
+  if (seconds < 120) return seconds + ' s ago';
+  if (seconds < 7200) return Math.round(seconds / 60) + ' min ago';
+  return Math.round(seconds / 3600) + ' h ago';
+}
+function clock(unix) { return new Date(unix * 1000).toLocaleString(); }
+function shortNumber(v) { return Math.abs(v) >= 1000 ? v.toFixed(0) : String(+v.toPrecision(4)); }
+
+function makePanel(meter) {
+  const id = meter.data_id;
+  const p = { id, cells: {} };
+  p.status = el('span', { class: 'badge', 'data-role': 'status' }, 'unknown');
+  p.age = el('span', { class: 'age', 'data-role': 'age' });
+  p.counters = el('div', { class: 'counters', 'data-role': 'counters' });
+  const thead = el('thead', {}, el('tr', {}, el('th', {}, ''), ...COLUMNS.map(c => el('th', {}, c))));
+  const tbody = el('tbody');
+  for (const [name, ids] of ROWS) {
+    const unitId = ids.find(x => x);
+    const head = el('td', {}, name + ' ', el('span', { class: 'unit' }, unitOf(unitId)));
+    const tr = el('tr', {}, head);
+    for (const sid of ids) {
+      const td = el('td', sid ? { class: 'v', 'data-signal': sid, title: label(sid) } : {});
+      if (sid) p.cells[sid] = td;
+      tr.append(td);
+    }
+    tbody.append(tr);
+  }
+  p.table = el('table', {}, thead, tbody);
+  p.alarms = el('div', { class: 'alarms', 'data-role': 'alarms' });
+
+  const chartSignal = el('select', { 'aria-label': 'signal', 'data-role': 'chart-signal' });
+  for (const [, ids] of ROWS)
+    for (const sid of ids)
+      if (sid) chartSignal.append(el('option', { value: sid }, label(sid)));
+  const chartRange = el('select', { 'aria-label': 'range', 'data-role': 'chart-range' });
+  for (const [name, seconds] of RANGES) chartRange.append(el('option', { value: seconds }, 'last ' + name));
+  p.chartSvg = svg('svg', { viewBox: `0 0 ${W} ${H}`, role: 'img', 'data-role': 'chart' });
+  p.chartNote = el('div', { class: 'empty' });
+  p.chartSignal = chartSignal;
+  p.chartRange = chartRange;
+  chartSignal.addEventListener('change', () => loadChart(p));
+  chartRange.addEventListener('change', () => loadChart(p));
+
+  p.root = el('section', { class: 'panel', id: 'meter-' + id, 'data-meter': id },
+    el('div', { class: 'head' }, el('h2', {}, 'Meter ' + id), p.status,
+       el('span', { class: 'where' }, `slave ${meter.slave} on ${meter.line}`)),
+    el('div', {}, p.age, ' ', p.counters),
+    p.table, p.alarms,
+    el('div', { class: 'chart' }, el('div', { class: 'controls' }, chartSignal, chartRange),
+       p.chartSvg, p.chartNote));
+  document.getElementById('meters').append(p.root);
+  panels.set(id, p);
+  loadChart(p);
+  return p;
+}
+
+function alarmItem(a, cleared) {
+  const what = label(a.signal || a.key);
+  const when = cleared ? 'cleared ' + clock(a.cleared) : 'since ' + clock(a.since);
+  return el('li', { class: cleared ? 'cleared' : 'raised' },
+    `${what}: level ${a.level}, ${a.value}${a.message ? ' (' + a.message + ')' : ''}, ${when}`);
+}
+
+function update(meter) {
+  const p = panels.get(meter.data_id) || makePanel(meter);
+  p.meter = meter;
+  p.received = Date.now();
+  p.status.textContent = meter.status;
+  p.status.className = 'badge ' + meter.status;
+  p.root.classList.toggle('stale', meter.status !== 'online');
+  const values = meter.values || {};
+  for (const [sid, td] of Object.entries(p.cells))
+    td.textContent = sid in values && values[sid] !== null ? String(values[sid]) : '';
+  p.counters.textContent = `rounds ${meter.rounds}, exchanges ${meter.exchanges}, ` +
+    `time-outs ${meter.timeouts}, errors ${meter.errors}`;
+  const raised = meter.alarms ? meter.alarms.raised : [];
+  const cleared = meter.alarms ? meter.alarms.cleared : [];
+  p.alarms.replaceChildren();
+  if (raised.length) p.alarms.append('Alarms raised', el('ul', {}, ...raised.map(a => alarmItem(a, false))));
+  else p.alarms.append('No alarm raised');
+  if (cleared.length) p.alarms.append(el('ul', {}, ...cleared.slice(0, 3).map(a => alarmItem(a, true))));
+  showAge(p);
+}
+
+function showAge(p) {
+  const m = p.meter;
+  if (!m || m.age_seconds === undefined) { p.age.textContent = 'no round yet'; return; }
+  const seconds = m.age_seconds + Math.floor((Date.now() - p.received) / 1000);
+  p.age.textContent = 'last round ' + ago(Math.max(0, seconds));
+}
+
+async function loadChart(p) {
+  const span = +p.chartRange.value;
+  const to = Math.floor(Date.now() / 1000);
+  const query = `data_id=${p.id}&signal=${encodeURIComponent(p.chartSignal.value)}` +
+    `&from=${to - span}&to=${to}&points=${CHART_POINTS}`;
+  let data;
+  try {
+    const r = await fetch('api/history?' + query);
+    data = await r.json();
+    if (!r.ok) { drawChart(p, [], data.error || r.statusText); return; }
+  } catch (e) {
+    drawChart(p, [], 'history unavailable');
+    return;
+  }
+  drawChart(p, data.points.filter(x => x[2] !== null), '', to - span, to, data.unit);
+}
+
+function drawChart(p, points, note, from, to, unit) {
+  const s = p.chartSvg;
+  s.replaceChildren();
+  s.setAttribute('data-points', points.length);
+  p.chartNote.textContent = note || (points.length ? '' : 'no values stored in this span');
+  if (!points.length) return;
+  let lo = Math.min(...points.map(x => x[1])), hi = Math.max(...points.map(x => x[3]));
+  if (hi === lo) { hi += Math.abs(hi) * 0.01 || 1; lo -= Math.abs(lo) * 0.01 || 1; }
+  const x = t => PAD_L + (t - from) / Math.max(1, to - from) * (W - PAD_L - 4);
+  const y = v => PAD_T + (hi - v) / (hi - lo) * (H - PAD_T - PAD_B);
+  for (const v of [lo, (lo + hi) / 2, hi]) {
+    s.append(svg('line', { class: 'grid', x1: PAD_L, x2: W, y1: y(v), y2: y(v) }));
+    const t = svg('text', { x: PAD_L - 4, y: y(v) + 4, 'text-anchor': 'end' });
+    t.textContent = shortNumber(v);
+    s.append(t);
+  }
+  const band = points.map(q => `${x(q[0])},${y(q[3])}`).concat(
+    points.slice().reverse().map(q => `${x(q[0])},${y(q[1])}`));
+  s.append(svg('polygon', { class: 'band', points: band.join(' ') }));
+  s.append(svg('polyline', { class: 'avg', points: points.map(q => `${x(q[0])},${y(q[2])}`).join(' ') }));
+  const left = svg('text', { x: PAD_L, y: H - 4 });
+  left.textContent = clock(from);
+  const right = svg('text', { x: W - 2, y: H - 4, 'text-anchor': 'end' });
+  right.textContent = (unit ? unit + ', ' : '') + 'now';
+  s.append(left, right);
+}
+
+function connect() {
+  const link = document.getElementById('link');
+  const events = new EventSource('api/events');
+  events.addEventListener('open', () => { link.textContent = 'live'; link.className = 'badge online'; });
+  events.addEventListener('error', () => { link.textContent = 'reconnecting'; link.className = 'badge offline'; });
+  events.addEventListener('meter', e => update(JSON.parse(e.data)));
+}
+
+async function start() {
+  const [s, m] = await Promise.all([fetch('api/signals'), fetch('api/meters')]);
+  for (const row of await s.json()) signals[row.id] = row;
+  for (const meter of await m.json()) update(meter);
+  connect();
+  setInterval(() => panels.forEach(showAge), 1000);
+  setInterval(() => panels.forEach(loadChart), 60000);
+}
+
+start();

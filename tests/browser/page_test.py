@@ -99,15 +99,18 @@ class Page(unittest.TestCase):
 
     @keeps_screenshot
     def test_3_chart_has_points(self):
+        # The history commits its records every few seconds: choosing the
+        # signal again loads the chart again until the first ones are there.
         select = Select(self.driver.find_element(
             By.CSS_SELECTOR, 'section[data-meter="2"] [data-role=chart-signal]'))
-        select.select_by_value("frequency")  # loads the chart again
 
         def points():
+            select.select_by_value("phase_voltage_a")
+            select.select_by_value("frequency")
             svg = self.driver.find_element(By.CSS_SELECTOR, 'section[data-meter="2"] [data-role=chart]')
-            n = int(svg.get_attribute("data-points") or 0)
-            return n if n > 0 and svg.find_elements(By.CSS_SELECTOR, "polyline") else None
-        self.assertTrue(wait_for(points, 30), "no chart drawn")
+            n = wait_for(lambda: int(svg.get_attribute("data-points") or 0), 2)
+            return n if n and svg.find_elements(By.CSS_SELECTOR, "polyline") else None
+        self.assertTrue(wait_for(points, 60), "no chart drawn")
         polyline = self.driver.find_element(
             By.CSS_SELECTOR, 'section[data-meter="2"] [data-role=chart] polyline')
         self.assertGreater(len(polyline.get_attribute("points").split()), 0)

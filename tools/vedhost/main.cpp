@@ -261,24 +261,10 @@ int runHost(const HostConfig& config) {
     for (std::size_t i = 0; i < lines.size(); ++i)
         createMeters(config.lines[i], plugin, *lines[i].link, services, controller, lines[i]);
 
-    // The broker is one more place the results go; it may be away at start.
-    std::unique_ptr<MqttSink> mqtt;
-    if (config.mqtt) {
-        // Announced devices link to the web page once the host serves one.
-        mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation,
-                                          DiscoverySite{"", VED96_VERSION});
-        for (const Line& line : lines)
-            for (const auto& meter : line.meters)
-                if (meter->active && !mqtt->addMeter(meter->config.dataId, meter->line->name(),
-                                                     meter->config.slave, error))
-                    return configError(error);
-        services.addPublisher(mqtt.get());
-        mqtt->start();
-    }
-
     // The web view: one more publisher, and a server that reads what it holds.
     std::unique_ptr<WebState> web;
     std::unique_ptr<HttpServer> server;
+    std::string pageUrl;
     if (config.http) {
         web = std::make_unique<WebState>(config.presentation);
         for (const Line& line : lines)
@@ -291,9 +277,24 @@ int runHost(const HostConfig& config) {
         if (!server->start(error)) return configError(error);
         web->onChange([s = server.get()](unsigned dataId) { s->meterChanged(dataId); });
         services.addPublisher(web.get());
-        std::cerr << "vedhost: web view on "
-                  << (config.http->tlsCertFile.empty() ? "http" : "https") << "://"
-                  << listenHost(config.http->listen) << ":" << server->port() << "/" << std::endl;
+        pageUrl = std::string(config.http->tlsCertFile.empty() ? "http" : "https") + "://" +
+                  listenHost(config.http->listen) + ":" + std::to_string(server->port()) + "/";
+        std::cerr << "vedhost: web view on " << pageUrl << std::endl;
+    }
+
+    // The broker is one more place the results go; it may be away at start.
+    std::unique_ptr<MqttSink> mqtt;
+    if (config.mqtt) {
+        // Announced devices link to the web page when the host serves one.
+        mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation,
+                                          DiscoverySite{pageUrl, VED96_VERSION});
+        for (const Line& line : lines)
+            for (const auto& meter : line.meters)
+                if (meter->active && !mqtt->addMeter(meter->config.dataId, meter->line->name(),
+                                                     meter->config.slave, error))
+                    return configError(error);
+        services.addPublisher(mqtt.get());
+        mqtt->start();
     }
 
     int result = 0;

@@ -188,7 +188,7 @@ async function start() {
   for (const meter of await m.json()) update(meter);
   connect();
   setInterval(() => panels.forEach(showAge), 1000);
-  setInterval(() => panels.forEach(loadChart), 60000);
+  setInterval(() => panels.forEach(loadChart), 30000);
 }
 
 start();

@@ -65,8 +65,11 @@ class HttpE2E : public ::testing::Test {
                 const std::string err = readText(dir_ / "host.err");
                 const auto at = err.find(mark);
                 if (at == std::string::npos) return false;
-                const auto colon = err.find(':', err.find("//", at) + 2);
-                port_ = std::stoi(err.substr(colon + 1));
+                // The whole line: "web view on http://127.0.0.1:PORT/"
+                const auto end = err.find("/\n", at);
+                if (end == std::string::npos) return false;
+                const auto colon = err.rfind(':', end);
+                port_ = std::stoi(err.substr(colon + 1, end - colon - 1));
                 return true;
             },
             kDeadline))

@@ -156,7 +156,7 @@ def take_screenshot(path):
     rig = Rig(ARGS["vedhost"], ARGS["sim"], ARGS["source"], interval="1")
     try:
         rig.start_host()
-        wait_for(lambda: rig.api("api/meters/1")["rounds"] >= 20, 60)
+        wait_for(lambda: rig.api("api/meters/1")["rounds"] >= 45, 90)
         driver = rig.browser(1280, 1000)
         driver.get(rig.url)
         wait_for(lambda: status(driver, 3) == "online", 30)

@@ -124,8 +124,8 @@ struct HttpServer::Impl {
         MHD_resume_connection(c.connection);
     }
 
-    static std::string meterEvent(const Json::Value& meter) {
-        return "event: meter\ndata: " + presentedJson(meter) + "\n\n";
+    static std::string meterEvent(const std::string& meter) {
+        return "event: meter\ndata: " + meter + "\n\n";
     }
 
     void runKeepAlive() {
@@ -136,15 +136,17 @@ struct HttpServer::Impl {
 
     // --- Requests ---------------------------------------------------------------
 
-    Reply meters(const std::string&, MHD_Connection*) { return jsonReply(state.meters()); }
+    Reply meters(const std::string&, MHD_Connection*) {
+        return {MHD_HTTP_OK, "application/json", state.metersText() + "\n"};
+    }
 
     Reply meter(const std::string& rest, MHD_Connection*) {
         std::int64_t id = 0;
         if (!parseNumber(rest.c_str(), 0, 0xffffffffLL, id))
             return errorReply(MHD_HTTP_NOT_FOUND, "no such meter");
-        Json::Value m = state.meter(static_cast<unsigned>(id));
-        if (m.isNull()) return errorReply(MHD_HTTP_NOT_FOUND, "no such meter");
-        return jsonReply(m);
+        const std::string m = state.meterText(static_cast<unsigned>(id));
+        if (m.empty()) return errorReply(MHD_HTTP_NOT_FOUND, "no such meter");
+        return {MHD_HTTP_OK, "application/json", m + "\n"};
     }
 
     Reply alarms(const std::string&, MHD_Connection*) { return jsonReply(state.alarms()); }
@@ -280,8 +282,7 @@ struct HttpServer::Impl {
         lock.unlock();
         // The stream opens with every meter as it stands.
         std::string first;
-        const Json::Value all = state.meters();
-        for (const Json::Value& m : all) first += meterEvent(m);
+        for (const Json::Value& m : state.meters()) first += meterEvent(presentedJson(m));
         lock.lock();
         client->pending += first;
         lock.unlock();
@@ -473,7 +474,7 @@ void HttpServer::meterChanged(unsigned dataId) {
         std::lock_guard<std::mutex> lock(s.mutex);
         if (s.clients.empty()) return;
     }
-    const std::string event = Impl::meterEvent(s.state.meter(dataId));
+    const std::string event = Impl::meterEvent(s.state.meterText(dataId));
     std::lock_guard<std::mutex> lock(s.mutex);
     s.sendLocked(event);
 }

@@ -1,5 +1,6 @@
 #include "web_state.h"
 
+#include "config.h"
 #include "event_log.h"
 #include "metrics.h"
 #include "signal_values.h"
@@ -25,19 +26,31 @@ void WebState::addMeter(unsigned dataId, const std::string& line, int slave) {
     view.state["data_id"] = dataId;
     view.state["line"] = line;
     view.state["slave"] = slave;
+    view.stateText = presentedJson(view.state);
     std::lock_guard<std::mutex> lock(mutex_);
     meters_[dataId] = std::move(view);
 }
 
 void WebState::round(unsigned dataId, const Json::Value& report) {
     const auto now = clock_();
+    std::string line;
+    int slave = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto it = meters_.find(dataId);
         if (it == meters_.end()) return;
-        View& v = it->second;
-        v.state = stateMessage(dataId, timestamp(now), v.state["line"].asString(),
-                               v.state["slave"].asInt(), report, presentation_);
+        line = it->second.state["line"].asString();
+        slave = it->second.state["slave"].asInt();
+    }
+    // Built and written outside the lock; only the line thread of this
+    // meter changes its state.
+    Json::Value state = stateMessage(dataId, timestamp(now), line, slave, report, presentation_);
+    std::string text = presentedJson(state);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        View& v = meters_.find(dataId)->second;
+        v.state = std::move(state);
+        v.stateText = std::move(text);
         v.lastRound = now;
         ++v.rounds;
     }
@@ -123,8 +136,8 @@ Json::Value alarmJson(const Json::Value& dataId, const std::string& alarmId, con
 
 }  // namespace
 
-Json::Value WebState::viewJson(const View& v, std::chrono::system_clock::time_point now) const {
-    Json::Value m = v.state;
+std::string WebState::viewText(const View& v, std::chrono::system_clock::time_point now) const {
+    Json::Value m(Json::objectValue);
     m["status"] = statusText(static_cast<int>(v.status));
     if (v.lastRound) {
         m["last_round"] = Json::Int64(unixSeconds(*v.lastRound));
@@ -143,23 +156,43 @@ Json::Value WebState::viewJson(const View& v, std::chrono::system_clock::time_po
                                  a.message, a.since, a.cleared));
     m["alarms"]["raised"] = raised;
     m["alarms"]["cleared"] = cleared;
-    return m;
+    // The state's members, then these: {"data_id":1,...,"status":"online",...}
+    const std::string more = presentedJson(m);
+    return v.stateText.substr(0, v.stateText.size() - 1) + "," + more.substr(1);
 }
 
-Json::Value WebState::meter(unsigned dataId) const {
+std::string WebState::meterText(unsigned dataId) const {
     const auto now = clock_();
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = meters_.find(dataId);
-    return it == meters_.end() ? Json::Value() : viewJson(it->second, now);
+    return it == meters_.end() ? std::string() : viewText(it->second, now);
 }
 
-Json::Value WebState::meters() const {
+std::string WebState::metersText() const {
     const auto now = clock_();
-    Json::Value all(Json::arrayValue);
+    std::string all = "[";
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [id, v] : meters_) all.append(viewJson(v, now));
-    return all;
+    for (const auto& [id, v] : meters_) {
+        if (all.size() > 1) all += ',';
+        all += viewText(v, now);
+    }
+    return all + "]";
 }
+
+namespace {
+
+Json::Value parsed(const std::string& text) {
+    Json::Value value;
+    std::string error;
+    if (!text.empty()) parseJson(text, value, error);
+    return value;
+}
+
+}  // namespace
+
+Json::Value WebState::meter(unsigned dataId) const { return parsed(meterText(dataId)); }
+
+Json::Value WebState::meters() const { return parsed(metersText()); }
 
 Json::Value WebState::alarms() const {
     Json::Value out(Json::objectValue);

@@ -60,6 +60,10 @@ class WebState : public Publisher {
     Json::Value meter(unsigned dataId) const;
     // Every meter's, in data id order.
     Json::Value meters() const;
+    // The same as JSON text on one line: what the server sends. The state
+    // message is written once per round; a request only adds the rest.
+    std::string meterText(unsigned dataId) const;
+    std::string metersText() const;
     // {"raised": [...], "cleared": [...]} of every meter, each with its data_id.
     Json::Value alarms() const;
     // Every meter in Prometheus' text format.
@@ -79,6 +83,7 @@ class WebState : public Publisher {
     };
     struct View {
         Json::Value state;
+        std::string stateText;  // presentedJson(state)
         enum class Status { Unknown, Online, Offline } status = Status::Unknown;
         std::optional<std::chrono::system_clock::time_point> lastRound;
         std::uint64_t rounds = 0, exchanges = 0, timeouts = 0, errors = 0;
@@ -86,7 +91,7 @@ class WebState : public Publisher {
         std::deque<Alarm> cleared;
     };
 
-    Json::Value viewJson(const View& view, std::chrono::system_clock::time_point now) const;
+    std::string viewText(const View& view, std::chrono::system_clock::time_point now) const;
     void changed(unsigned dataId) const {
         if (listener_) listener_(dataId);
     }

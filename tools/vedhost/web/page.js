@@ -144,7 +144,9 @@ async function loadChart(p) {
     drawChart(p, [], 'history unavailable');
     return;
   }
-  drawChart(p, data.points.filter(x => x[2] !== null), '', to - span, to, data.unit);
+  // The span runs from the oldest value kept, when the history is younger.
+  const points = data.points.filter(x => x[2] !== null);
+  drawChart(p, points, '', points.length ? Math.max(to - span, points[0][0]) : to - span, to, data.unit);
 }
 
 function drawChart(p, points, note, from, to, unit) {

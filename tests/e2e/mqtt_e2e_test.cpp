@@ -557,9 +557,9 @@ TEST_F(MqttE2E, HomeAssistantComingOnlineIsAnsweredWithTheAnnouncements) {
     ha.publish("homeassistant/status", "online", true);
     ASSERT_TRUE(ha.settle("homeassistant/e2e-marker"));
     const std::string where = startLine(1);
-    Child& host =
-        startHost({"--rtu", where, "--interval", "0.2", "--mqtt", broker.address(),
-                   "--mqtt-discovery", "homeassistant", "--plugin-log", dir_ / "plugin.log"});
+    Child& host = startHost({"--rtu", where, "--interval", "0.2", "--mqtt", broker.address(),
+                             "--mqtt-discovery", "homeassistant", "--http", "127.0.0.1:0",
+                             "--plugin-log", dir_ / "plugin.log"});
     const std::string voltage = "homeassistant/sensor/ved96/1_phase_voltage_a/config";
     const std::string energy = "homeassistant/sensor/ved96/1_energy_fwd_active/config";
     ASSERT_TRUE(ha.waitFor(energy)) << hostErr();
@@ -573,7 +573,16 @@ TEST_F(MqttE2E, HomeAssistantComingOnlineIsAnsweredWithTheAnnouncements) {
     host.signal(SIGTERM);
     ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
     EXPECT_EQ(ha.messages(voltage).size(), 3u);
-    EXPECT_EQ(parseJson(ha.messages(voltage).back().payload)["name"].asString(), "Va");
+    const Json::Value config = parseJson(ha.messages(voltage).back().payload);
+    EXPECT_EQ(config["name"].asString(), "Va");
+    // The device links to the page the host serves.
+    const std::string err = hostErr();
+    const std::string said = "vedhost: web view on ";
+    const auto at = err.find(said);
+    ASSERT_NE(at, std::string::npos) << err;
+    const std::string page = err.substr(at + said.size(), err.find('\n', at) - at - said.size());
+    EXPECT_EQ(page.rfind("http://127.0.0.1:", 0), 0u) << page;
+    EXPECT_EQ(config["device"]["configuration_url"].asString(), page);
 }
 
 TEST_F(MqttE2E, AnnouncementsNoLongerConfiguredAreCleared) {

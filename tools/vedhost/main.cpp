@@ -285,9 +285,14 @@ int runHost(const HostConfig& config) {
     // The broker is one more place the results go; it may be away at start.
     std::unique_ptr<MqttSink> mqtt;
     if (config.mqtt) {
-        // Announced devices link to the web page when the host serves one.
+        // Announced devices link to the web page when the host serves one,
+        // by a name other machines reach when it listens on every address.
+        const std::string link = !config.http ? ""
+                                              : pageAddress(listenHost(config.http->listen) + ":" +
+                                                                std::to_string(server->port()),
+                                                            !config.http->tlsCertFile.empty());
         mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation,
-                                          DiscoverySite{pageUrl, VED96_VERSION});
+                                          DiscoverySite{link, VED96_VERSION});
         for (const Line& line : lines)
             for (const auto& meter : line.meters)
                 if (meter->active && !mqtt->addMeter(meter->config.dataId, meter->line->name(),

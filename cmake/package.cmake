@@ -1,7 +1,8 @@
 # Installation in the Debian layout and the Debian package (cpack -G DEB):
 #   /usr/bin/vedhost, /usr/bin/ved96-sim
 #   /usr/lib/<multiarch>/ved96/ved96.so and the host library libsmdhost.so
-#   /lib/systemd/system/vedhost@.service, /usr/share/doc/ved96/ (README, docs/, examples/)
+#   /lib/systemd/system/vedhost@.service, /etc/ved96/example.json,
+#   /usr/share/doc/ved96/ (README, docs/, examples/)
 include(GNUInstallDirs)
 
 # The version both tools print with --version.
@@ -25,6 +26,8 @@ set_target_properties(vedhost PROPERTIES INSTALL_RPATH "$ORIGIN/${VED_BIN_TO_PKG
 target_compile_definitions(vedhost PRIVATE
   VEDHOST_INSTALLED_PLUGIN="${VED_BIN_TO_PKGLIB}/$<TARGET_FILE_NAME:ved96>")
 install(FILES packaging/vedhost@.service DESTINATION /lib/systemd/system)
+# The example configuration, a conffile: an upgrade keeps the user's changes.
+install(FILES packaging/example.json DESTINATION /etc/ved96)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
@@ -52,7 +55,8 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
+    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm
+    ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE STREQUAL "arm-linux-gnueabihf")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)

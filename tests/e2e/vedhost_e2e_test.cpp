@@ -691,6 +691,11 @@ TEST_P(BadConfigE2E, OneLineOnStderrAndExitCode2) {
     dir_.write("twice.json",
                "{\"lines\": [{\"tcp\": \"127.0.0.1:1\", \"tcp\": \"127.0.0.1:2\", "
                "\"meters\": [{}]}]}");
+    // A serial device that is not there: the document is refused before it
+    // would be opened.
+    dir_.write("port.json",
+               "{\"lines\": [{\"rtu\": \"/dev/no-such-tty\", \"meters\": [{}]}],"
+               " \"mqtt\": {\"host\": \"b\", \"port\": 70000}}");
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "{\"a\": ";
     deep += "1" + std::string(5000, '}');
@@ -733,7 +738,34 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"NumberBeyond64Bits", {"--config", "@huge.json"}, "\"baud\" must be an integer"},
         BadCase{"RepeatedKey", {"--config", "@twice.json"}, "bad JSON"},
         BadCase{"NestedTooDeeply", withTcp({"--settings", "@deep.json"}), "bad JSON"},
-        BadCase{"EndlessSettings", withTcp({"--settings", "/dev/zero"}), "larger than 16 MiB"}),
+        BadCase{"EndlessSettings", withTcp({"--settings", "/dev/zero"}), "larger than 16 MiB"},
+        BadCase{"MemberOutOfRangeBeforeAnyLine",
+                {"--config", "@port.json"},
+                "port.json: mqtt.port: expected 1..65535, got 70000"},
+        BadCase{"CheckConfigOfABadDocument",
+                {"check-config", "@port.json"},
+                "mqtt.port: expected 1..65535, got 70000"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- check-config ------------------------------------------------------------------------
+
+TEST_F(HostE2E, CheckConfigPrintsTheSettingsInEffectAndOpensNothing) {
+    dir_.write("pw", "s3cret\n");
+    const std::string config =
+        dir_.write("site.json",
+                   "// the site's meters\n"
+                   "{\"lines\": [{\"rtu\": \"/dev/no-such-tty\", \"meters\": [{}]}],\n"
+                   " \"mqtt\": {\"host\": \"b\", \"user\": \"u\", \"password_file\": \"pw\"}}\n");
+    const Finished run = runHost({"check-config", config, "--interval", "5"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "vedhost: " + config + ": configuration ok\n");
+    EXPECT_EQ(run.out.find("s3cret"), std::string::npos) << run.out;
+    const Json::Value shown = parseJson(run.out);
+    EXPECT_EQ(shown["configuration"]["lines"][0]["rtu"], "/dev/no-such-tty");
+    EXPECT_EQ(shown["configuration"]["mqtt"]["password_file"], dir_ / "pw");
+    EXPECT_EQ(shown["configuration"]["interval"], 5);
+    EXPECT_EQ(shown["from"]["interval"], "command line");
+    EXPECT_EQ(shown["from"]["mqtt.user"], "document");
+}
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A built ved96 package as a user gets it: unpacked into a scratch root, its
-# vedhost tells its version and polls its own ved96-sim over loopback TCP for
-# one round with the plug-in it finds beside itself. An armhf package's
+# vedhost tells its version, accepts the shipped /etc/ved96/example.json
+# (check-config) and polls its own ved96-sim over loopback TCP for one round
+# with the plug-in it finds beside itself. An armhf package's
 # programs are checked to be 32-bit ARM and run under qemu-arm (binfmt_misc,
 # QEMU_LD_PREFIX naming the target's libraries).
 # Usage: package_test.sh PACKAGE.deb
@@ -34,7 +35,7 @@ PLUGIN=$ROOT/usr/lib/$MULTIARCH/ved96/ved96.so
 for f in "$HOST" "$SIM" "$PLUGIN" "$ROOT/usr/lib/$MULTIARCH/ved96/libsmdhost.so" \
          "$ROOT/lib/systemd/system/vedhost@.service" "$ROOT/usr/share/doc/ved96/README.md" \
          "$ROOT/usr/share/doc/ved96/signals.md" \
-         "$ROOT/usr/share/doc/ved96/examples/vedhost.json"; do
+         "$ROOT/usr/share/doc/ved96/examples/vedhost.json" "$ROOT/etc/ved96/example.json"; do
     check "holds ${f#"$ROOT"}" test -f "$f"
 done
 # Every library a program links comes from a package dependency found by
@@ -68,6 +69,14 @@ EXPORTS=$(readelf --dyn-syms -W "$PLUGIN" | awk '$1 ~ /^[0-9]+:$/ && $7 != "UND"
 check "ved96.so exports only get_providers (got: $(echo $EXPORTS))" test "$EXPORTS" = get_providers
 check "vedhost --version" test "$("$HOST" --version)" = "vedhost $VERSION"
 check "ved96-sim --version" test "$("$SIM" --version)" = "ved96-sim $VERSION"
+
+# The shipped configuration is a conffile, and a valid one: check-config reads
+# it (opening no line) and shows its broker.
+check "example.json is a conffile" grep -qx /etc/ved96/example.json <<<"$(dpkg-deb -I "$DEB" conffiles)"
+"$HOST" check-config "$ROOT/etc/ved96/example.json" >"$ROOT/check.out" 2>"$ROOT/check.err"
+check "vedhost check-config accepts the shipped example (exit $?)" test $? -eq 0
+check "check-config shows the example's broker" grep -q '"host": "localhost"' "$ROOT/check.out"
+[ "$FAILS" -eq 0 ] || cat "$ROOT/check.err"
 
 # One round: the simulator picks a free port and tells it.
 "$SIM" --tcp 127.0.0.1:0 >"$ROOT/sim.out" 2>&1 &

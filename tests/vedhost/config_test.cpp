@@ -88,7 +88,7 @@ TEST(ParseCommandLine, EveryOptionReachesItsPlace) {
     EXPECT_EQ(config.reportPath, "-");
     EXPECT_TRUE(config.show);
     EXPECT_EQ(config.eventsPath, "e");
-    EXPECT_EQ(config.historyPath, "h.db");
+    EXPECT_EQ(config.history.path, "h.db");
     ASSERT_TRUE(config.write.has_value());
     EXPECT_EQ(config.write->address, 6008);
 }

@@ -2,6 +2,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "config.h"
 #include "references.h"
 #include "unidata/config_file.h"
 #include "unidata/round_checks.h"
@@ -220,7 +221,7 @@ std::string configurationReference(const std::string& examples) {
            "reads the outcome back and prints `acknowledged`, `refused` or `no reply`.\n\n"
            "## vedhost's configuration\n\n"
            "`vedhost --config FILE` reads the serial lines and TCP endpoints with their\n"
-           "meters, and optionally a presentation:\n\n"
+           "meters, and any other setting of vedhost. The lines and meters:\n\n"
            "| Key | Where | Meaning |\n|---|---|---|\n"
            "| `lines` | top | the lines and endpoints, each polled by a thread of its own |\n"
            "| `rtu` or `tcp` | line | serial device, or `HOST:PORT` |\n"
@@ -234,7 +235,24 @@ std::string configurationReference(const std::string& examples) {
            "| `presentation` | top | labels, scale factors and units by signal id, "
            "inline or as a file name |\n\n"
         << example(examples, "vedhost.json", "json")
-        << "\nA presentation file (`vedhost --presentation FILE`, or a file name as the\n"
+        << "\n### Every setting, on the command line and in the document\n\n"
+           "Each setting has both spellings; given both ways, the command line wins.\n"
+           "A dotted member is nested: `mqtt.queue` is `{\"mqtt\": {\"queue\": N}}`;\n"
+           "`lines[].baud` is the `\"baud\"` of each line. File names in the document\n"
+           "are taken from the document's folder, those on the command line from the\n"
+           "working directory. `//` and `/* */` comments are allowed. Anything the\n"
+           "document holds that no row below names, a value of the wrong type or out of\n"
+           "range, two meters with one data id or a password file that cannot be read\n"
+           "stops vedhost with one line naming the member (`mqtt.port: expected\n"
+           "1..65535, got 70000`) and exit status 2, before any line is opened.\n"
+           "`vedhost check-config FILE [options]` checks a document the same way and\n"
+           "prints the settings in effect, each with where it came from (`command\n"
+           "line`, `document`, `environment` or `default`), the MQTT password masked.\n"
+           "The service's unit names the history file in its environment\n"
+           "(`VEDHOST_DEFAULT_HISTORY=/var/lib/ved96/NAME.db`), used when neither\n"
+           "`--history` nor the document's `history.path` names one.\n\n"
+        << vedhost::optionsMarkdown()
+        << "A presentation file (`vedhost --presentation FILE`, or a file name as the\n"
            "config's `\"presentation\"`) is the same object on its own; `//` comments are\n"
            "allowed in it. It applies to vedhost's outputs only, never to the report:\n\n"
         << example(examples, "presentation.json", "jsonc");

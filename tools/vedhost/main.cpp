@@ -68,10 +68,8 @@ std::string defaultPlugin() {
     return VEDHOST_DEFAULT_PLUGIN;
 }
 
-int listHistory(const std::vector<std::string>& args) {
-    HistoryQuery query;
+int listHistory(const HistoryQuery& query) {
     std::string error;
-    if (!parseHistoryCommand(args, query, error)) return configError(error);
     HistoryStore store;
     if (!store.open(query.path, true, error)) return configError(error);
     if (query.info) {
@@ -114,6 +112,13 @@ int listHistory(const std::vector<std::string>& args) {
     std::cout << std::flush;
     std::cerr << "vedhost: " << written << (query.resolution == "full" ? " records" : " rows")
               << std::endl;
+    return 0;
+}
+
+// The configuration in effect, as `vedhost check-config` shows it.
+int checkConfig(const HostConfig& config) {
+    std::cout << prettyJson(effectiveConfiguration(config)) << std::flush;
+    std::cerr << "vedhost: " << config.configPath << ": configuration ok" << std::endl;
     return 0;
 }
 
@@ -235,8 +240,8 @@ int runHost(const HostConfig& config) {
     if (!config.reportPath.empty() && !report.open(config.reportPath, error))
         return configError(error);
     HistoryStore history;
-    const bool keepHistory = !config.historyPath.empty();
-    if (keepHistory && !history.open(config.historyPath, false, error)) return configError(error);
+    const bool keepHistory = !config.history.path.empty();
+    if (keepHistory && !history.open(config.history.path, false, error)) return configError(error);
 
     Plugin plugin;
     if (!loadPlugin(config.pluginPath, plugin, error)) return configError(error);
@@ -358,22 +363,22 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && args[0] == "--version") {
-        std::cout << "vedhost " VED96_VERSION "\n";
-        return 0;
-    }
-    if (!args.empty() && args[0] == "history")
-        return listHistory(std::vector<std::string>(args.begin() + 1, args.end()));
-
-    HostConfig config;
+    Invocation invocation;
     std::string error;
-    if (!parseCommandLine(args, defaultPlugin(), config, error)) {
+    if (!parseInvocation(args, defaultPlugin(), invocation, error)) {
         std::cerr << "vedhost: " << error << " (see vedhost --help)" << std::endl;
         return kExitConfig;
     }
-    if (config.help) {
-        std::cout << kUsage;
+    const HostConfig& config = invocation.config;
+    if (invocation.command == Invocation::Command::History) return listHistory(invocation.query);
+    if (config.version) {
+        std::cout << "vedhost " VED96_VERSION "\n";
         return 0;
     }
+    if (config.help) {
+        std::cout << usageText();
+        return 0;
+    }
+    if (invocation.command == Invocation::Command::CheckConfig) return checkConfig(config);
     return runHost(config);
 }

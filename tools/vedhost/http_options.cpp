@@ -1,0 +1,107 @@
+// The web view's settings.
+#include "http_options.h"
+
+#include "config.h"
+
+namespace vedhost {
+namespace {
+
+using J = const Json::Value&;
+
+HttpOptions& http(HostConfig& c) {
+    if (!c.http) c.http.emplace();
+    return *c.http;
+}
+
+// A member's name as the user gave it, for messages.
+std::string spelled(const HostConfig& c, const char* member, const char* flag) {
+    const auto it = c.sources.find(member);
+    return it != c.sources.end() && it->second == Source::CommandLine ? flag : member;
+}
+
+Json::Value shown(const HostConfig& c, std::string HttpOptions::*field) {
+    return c.http ? textOrNull((*c.http).*field) : Json::Value();
+}
+
+const OptionRow kRows[] = {
+    {"everything", "--http", "ADDR:PORT", "http.listen",
+     "serve the web view, the JSON API and /metrics (127.0.0.1 unless an address is given)",
+     ValueType::Custom, 0, 0,
+     [](HostConfig& c, J v, const Given& given, std::string& error) {
+         std::string host;
+         int port = 0;
+         if (!v.isString() || !parseListen(v.asString(), host, port)) {
+             error = given.name + ": expected ADDR:PORT, got " +
+                     (v.isString() ? "\"" + v.asString() + "\"" : valueText(v));
+             return false;
+         }
+         http(c).listen = v.asString();
+         return true;
+     },
+     [](const HostConfig& c) { return shown(c, &HttpOptions::listen); }},
+    {"everything", "--http-password-file", "F", "http.password_file",
+     "basic authentication: USER:PASSWORD on the first line of F", ValueType::Path, 0, 0,
+     [](HostConfig& c, J v, const Given&, std::string&) {
+         http(c).passwordFile = v.asString();
+         return true;
+     },
+     [](const HostConfig& c) { return shown(c, &HttpOptions::passwordFile); }},
+    {"everything", "--http-tls-cert", "FILE", "http.tls_cert",
+     "HTTPS with this certificate (PEM); needs --http-tls-key", ValueType::Path, 0, 0,
+     [](HostConfig& c, J v, const Given&, std::string&) {
+         http(c).tlsCertFile = v.asString();
+         return true;
+     },
+     [](const HostConfig& c) { return shown(c, &HttpOptions::tlsCertFile); }},
+    {"everything", "--http-tls-key", "FILE", "http.tls_key", "the certificate's private key (PEM)",
+     ValueType::Path, 0, 0,
+     [](HostConfig& c, J v, const Given&, std::string&) {
+         http(c).tlsKeyFile = v.asString();
+         return true;
+     },
+     [](const HostConfig& c) { return shown(c, &HttpOptions::tlsKeyFile); }},
+};
+
+// The address is needed by the other members; the files are read now, so a
+// missing one stops the host before any line is opened.
+bool finishHttp(HostConfig& c, std::string& error) {
+    if (!c.http) return true;
+    HttpOptions& h = *c.http;
+    if (!c.sources.count("http.listen")) {
+        bool fromDocument = false;
+        for (const auto& [member, source] : c.sources)
+            fromDocument =
+                fromDocument || (member.rfind("http.", 0) == 0 && source == Source::Document);
+        error = fromDocument ? "http.listen: missing; the other \"http\" members need it"
+                             : "the --http-* options need --http ADDR:PORT";
+        return false;
+    }
+    if (h.tlsCertFile.empty() != h.tlsKeyFile.empty()) {
+        error = spelled(c, "http.tls_cert", "--http-tls-cert") + " and " +
+                spelled(c, "http.tls_key", "--http-tls-key") + " go together";
+        return false;
+    }
+    const struct {
+        const std::string& path;
+        const char* member;
+        const char* flag;
+    } files[] = {{h.passwordFile, "http.password_file", "--http-password-file"},
+                 {h.tlsCertFile, "http.tls_cert", "--http-tls-cert"},
+                 {h.tlsKeyFile, "http.tls_key", "--http-tls-key"}};
+    for (const auto& file : files) {
+        std::string ignored;
+        if (!file.path.empty() && !readFile(file.path, ignored, error)) {
+            error = spelled(c, file.member, file.flag) + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
+const OptionTable kTable = optionTable(kRows, finishHttp);
+
+}  // namespace
+
+const OptionTable& httpOptions() { return kTable; }
+
+}  // namespace vedhost

@@ -626,67 +626,67 @@ TEST_F(MqttE2E, AnnouncementsNoLongerConfiguredAreCleared) {
     EXPECT_EQ(announced.at("homeassistant/sensor/ved96/2_phase_voltage_a/config")["name"], "L1");
     EXPECT_EQ(announced.at("homeassistant/sensor/ved96/2_energy_fwd_active/config")["name"],
               "energy_fwd_active");
-    // --- The packaged service -------------------------------------------------------
+}
 
-    // The unit's lines that start with `key`, %i made `instance` and the
-    // installed folders moved under `root`, as systemd would run them there.
-    std::vector<std::string> unitLines(const std::string& key, const std::string& instance,
-                                       const std::string& root) {
-        std::vector<std::string> found;
-        for (std::string line : readLines(VED_SOURCE_DIR "/packaging/vedhost@.service")) {
-            if (line.rfind(key, 0) != 0) continue;
-            line = line.substr(key.size());
-            const std::pair<std::string, std::string> moves[] = {
-                {"%i", instance},
-                {"/usr/bin/vedhost", env("VEDHOST", VEDHOST_PATH)},
-                {"/etc/ved96/", root + "/etc/ved96/"},
-                {"/var/lib/ved96/", root + "/var/lib/ved96/"}};
-            for (const auto& [from, to] : moves)
-                for (std::size_t at = line.find(from); at != std::string::npos;
-                     at = line.find(from, at + to.size()))
-                    line.replace(at, from.size(), to);
-            found.push_back(line);
-        }
-        return found;
+// --- The packaged service -------------------------------------------------------
+
+// The unit's lines that start with `key`, %i made `instance` and the
+// installed folders moved under `root`, as systemd would run them there.
+std::vector<std::string> unitLines(const std::string& key, const std::string& instance,
+                                   const std::string& root) {
+    std::vector<std::string> found;
+    for (std::string line : readLines(VED_SOURCE_DIR "/packaging/vedhost@.service")) {
+        if (line.rfind(key, 0) != 0) continue;
+        line = line.substr(key.size());
+        const std::pair<std::string, std::string> moves[] = {
+            {"%i", instance},
+            {"/usr/bin/vedhost", env("VEDHOST", VEDHOST_PATH)},
+            {"/etc/ved96/", root + "/etc/ved96/"},
+            {"/var/lib/ved96/", root + "/var/lib/ved96/"}};
+        for (const auto& [from, to] : moves)
+            for (std::size_t at = line.find(from); at != std::string::npos;
+                 at = line.find(from, at + to.size()))
+                line.replace(at, from.size(), to);
+        found.push_back(line);
     }
+    return found;
+}
 
-    TEST_F(MqttE2E, ThePackagedUnitPublishesWithMqttFromItsDocumentAlone) {
-        Broker broker(dir_);
-        broker.start();
-        Subscriber live(broker.port(), false);
-        const std::string where = startLine(1);
-        const std::string root = dir_.path().string();
-        std::filesystem::create_directories(root + "/etc/ved96");
-        std::filesystem::create_directories(root + "/var/lib/ved96");
-        dir_.write("etc/ved96/site.json",
-                   "{\"lines\": [{\"rtu\": \"" + where +
-                       "\", \"meters\": [{\"slave\": 1, \"data_id\": 1}]}],\n"
-                       " \"rounds\": 2, \"interval\": 0.2,\n"
-                       " \"mqtt\": {\"host\": \"127.0.0.1\", \"port\": " +
-                       std::to_string(broker.port()) + "}}\n");
+TEST_F(MqttE2E, ThePackagedUnitPublishesWithMqttFromItsDocumentAlone) {
+    Broker broker(dir_);
+    broker.start();
+    Subscriber live(broker.port(), false);
+    const std::string where = startLine(1);
+    const std::string root = dir_.path().string();
+    std::filesystem::create_directories(root + "/etc/ved96");
+    std::filesystem::create_directories(root + "/var/lib/ved96");
+    dir_.write("etc/ved96/site.json", "{\"lines\": [{\"rtu\": \"" + where +
+                                          "\", \"meters\": [{\"slave\": 1, \"data_id\": 1}]}],\n"
+                                          " \"rounds\": 2, \"interval\": 0.2,\n"
+                                          " \"mqtt\": {\"host\": \"127.0.0.1\", \"port\": " +
+                                          std::to_string(broker.port()) + "}}\n");
 
-        const auto exec = unitLines("ExecStart=", "site", root);
-        ASSERT_EQ(exec.size(), 1u);
-        std::vector<std::string> argv;
-        std::istringstream words(exec[0]);
-        for (std::string word; words >> word;) argv.push_back(word);
-        // The unit's environment, for the host only.
-        const auto environment = unitLines("Environment=", "site", root);
-        for (const std::string& assignment : environment) {
-            const std::size_t eq = assignment.find('=');
-            setenv(assignment.substr(0, eq).c_str(), assignment.substr(eq + 1).c_str(), 1);
-        }
-        children_.push_back(
-            std::make_unique<Child>(argv, dir_ / "host.out", dir_ / "host.err", root));
-        for (const std::string& assignment : environment)
-            unsetenv(assignment.substr(0, assignment.find('=')).c_str());
-        ASSERT_EQ(children_.back()->wait(60000ms), 0) << hostErr();
-
-        ASSERT_TRUE(live.waitFor("ved96/1/state", "", 2)) << hostErr();
-        EXPECT_TRUE(live.waitFor("ved96/1/status", "offline"));
-        // The history where the unit's environment puts it when the document
-        // names none.
-        EXPECT_GT(std::filesystem::file_size(root + "/var/lib/ved96/site.db"), 0u) << hostErr();
+    const auto exec = unitLines("ExecStart=", "site", root);
+    ASSERT_EQ(exec.size(), 1u);
+    std::vector<std::string> argv;
+    std::istringstream words(exec[0]);
+    for (std::string word; words >> word;) argv.push_back(word);
+    // The unit's environment, for the host only.
+    const auto environment = unitLines("Environment=", "site", root);
+    for (const std::string& assignment : environment) {
+        const std::size_t eq = assignment.find('=');
+        setenv(assignment.substr(0, eq).c_str(), assignment.substr(eq + 1).c_str(), 1);
     }
+    children_.push_back(std::make_unique<Child>(argv, dir_ / "host.out", dir_ / "host.err", root));
+    for (const std::string& assignment : environment)
+        unsetenv(assignment.substr(0, assignment.find('=')).c_str());
+    ASSERT_EQ(children_.back()->wait(60000ms), 0) << hostErr();
+
+    ASSERT_TRUE(live.waitFor("ved96/1/state", "", 2)) << hostErr();
+    EXPECT_TRUE(live.waitFor("ved96/1/status", "offline"));
+    // The history where the unit's environment puts it when the document
+    // names none.
+    EXPECT_GT(std::filesystem::file_size(root + "/var/lib/ved96/site.db"), 0u) << hostErr();
+}
 
 }  // namespace

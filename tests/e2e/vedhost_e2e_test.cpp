@@ -763,7 +763,7 @@ TEST_F(HostE2E, CheckConfigPrintsTheSettingsInEffectAndOpensNothing) {
     const Json::Value shown = parseJson(run.out);
     EXPECT_EQ(shown["configuration"]["lines"][0]["rtu"], "/dev/no-such-tty");
     EXPECT_EQ(shown["configuration"]["mqtt"]["password_file"], dir_ / "pw");
-    EXPECT_EQ(shown["configuration"]["interval"], 5);
+    EXPECT_EQ(shown["configuration"]["interval"].asDouble(), 5.0);
     EXPECT_EQ(shown["from"]["interval"], "command line");
     EXPECT_EQ(shown["from"]["mqtt.user"], "document");
 }

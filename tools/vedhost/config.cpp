@@ -601,7 +601,7 @@ std::string usageText() {
                 const std::size_t lineStart =
                     line.rfind('\n') == std::string::npos ? 0 : line.rfind('\n') + 1;
                 line += member;
-                if (line.size() - lineStart + 1 > kFlagWidth + kMemberWidth)
+                if (line.size() - lineStart + 2 > kFlagWidth + kMemberWidth)
                     line += "\n" + std::string(kFlagWidth + kMemberWidth, ' ');
                 else
                     line.resize(lineStart + kFlagWidth + kMemberWidth, ' ');

@@ -100,6 +100,8 @@ const OptionRow kRows[] = {
              if (!style->label.empty()) s["label"] = style->label;
              if (style->scale != 1.0) s["scale"] = style->scale;
              if (!style->unit.empty()) s["unit"] = style->unit;
+             if (!style->deviceClass.empty()) s["device_class"] = style->deviceClass;
+             if (!style->stateClass.empty()) s["state_class"] = style->stateClass;
          }
          return styles.empty() ? Json::Value() : styles;
      }},

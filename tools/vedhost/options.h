@@ -92,7 +92,10 @@ constexpr OptionTable optionTable(const OptionRow (&rows)[N],
 // Every concern's table, in --help order.
 const std::vector<const OptionTable*>& optionTables();
 
-// The concerns' tables (each defined beside its code).
+// The concerns' tables (each defined beside its code). A new concern declares
+// its table here and lists it in optionTables() (config.cpp); its rows then
+// reach the command line, the document, --help, check-config and the
+// reference with no further code.
 const OptionTable& lineOptions();
 const OptionTable& hostOptions();
 const OptionTable& historyOptions();

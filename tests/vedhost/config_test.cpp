@@ -116,6 +116,30 @@ TEST(ParseCommandLine, MqttOptionsInOneStruct) {
     EXPECT_FALSE(plain.mqtt.has_value());
 }
 
+TEST(ParseCommandLine, HttpOptionsInOneStruct) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--tcp", "h:1", "--http", "[::1]:8443", "--http-connections",
+                                  "16", "--http-event-clients", "4"},
+                                 "p.so", config, error))
+        << error;
+    ASSERT_TRUE(config.http.has_value());
+    std::string host;
+    int port = 0;
+    ASSERT_TRUE(parseListen(config.http->listen, host, port));
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, 8443);
+    EXPECT_EQ(config.http->connections, 16u);
+    EXPECT_EQ(config.http->eventClients, 4u);
+    // A bare port listens on loopback only.
+    ASSERT_TRUE(parseListen("8080", host, port));
+    EXPECT_EQ(host, "127.0.0.1");
+
+    HostConfig plain;
+    ASSERT_TRUE(parseCommandLine({"--tcp", "h:1"}, "p.so", plain, error));
+    EXPECT_FALSE(plain.http.has_value());
+}
+
 TEST(ParseCommandLine, RefusesWithAReason) {
     const struct {
         std::vector<std::string> args;
@@ -145,6 +169,17 @@ TEST(ParseCommandLine, RefusesWithAReason) {
          "cannot read"},
         {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-tls-ca", "/no/such/ca.pem"}, "cannot read"},
         {{"--tcp", "h:1", "--mqtt", "b:1", "--mqtt-queue", "0"}, "--mqtt-queue"},
+        {{"--tcp", "h:1", "--http", "localhost"}, "--http: expected ADDR:PORT"},
+        {{"--tcp", "h:1", "--http", "1.2.3.4:65536"}, "--http: expected ADDR:PORT"},
+        {{"--tcp", "h:1", "--http-connections", "8"}, "need --http ADDR:PORT"},
+        {{"--tcp", "h:1", "--http", "8080", "--http-tls-cert", "c.pem"}, "go together"},
+        {{"--tcp", "h:1", "--http", "8080", "--http-password-file", "/no/such/file"},
+         "cannot read"},
+        {{"--tcp", "h:1", "--http", "8080", "--http-event-clients", "64"}, "must be below"},
+        {{"--tcp", "h:1", "--http", "8080", "--http-connections", "10", "--http-event-clients",
+          "10"},
+         "must be below"},
+        {{"--tcp", "h:1", "--http", "8080", "--http-connections", "1"}, "--http-connections"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.reason);

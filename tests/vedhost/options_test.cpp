@@ -203,6 +203,16 @@ TEST(BothSpellings, EveryOptionGivesTheSameConfigurationFromEitherPlace) {
          line + R"(, "http": {"listen": "8080", "tls_cert": "cert.pem"})",
          line + R"(, "http": {"listen": "8080", "tls_cert": "cert.pem", "tls_key": "key.pem"})",
          "http.tls_key"},
+        {"--http-connections",
+         {"--http-connections", "100"},
+         line + R"(, "http": {"listen": "8080"})",
+         line + R"(, "http": {"listen": "8080", "connections": 100})",
+         "http.connections"},
+        {"--http-event-clients",
+         {"--http-event-clients", "8"},
+         line + R"(, "http": {"listen": "8080"})",
+         line + R"(, "http": {"listen": "8080", "event_clients": 8})",
+         "http.event_clients"},
     };
 
     // Every option a user can give has its row here.

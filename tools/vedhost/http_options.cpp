@@ -60,6 +60,25 @@ const OptionRow kRows[] = {
          return true;
      },
      [](const HostConfig& c) { return shown(c, &HttpOptions::tlsKeyFile); }},
+    {"everything", "--http-connections", "N", "http.connections",
+     "open connections at most, event streams included (default 64)", ValueType::Integer, 2, 4096,
+     [](HostConfig& c, J v, const Given&, std::string&) {
+         http(c).connections = v.asUInt();
+         return true;
+     },
+     [](const HostConfig& c) {
+         return c.http ? Json::Value(Json::UInt64(c.http->connections)) : Json::Value();
+     }},
+    {"everything", "--http-event-clients", "N", "http.event_clients",
+     "event streams (live pages) at most, fewer than the connections; more get 503\n(default 32)",
+     ValueType::Integer, 1, 4095,
+     [](HostConfig& c, J v, const Given&, std::string&) {
+         http(c).eventClients = v.asUInt();
+         return true;
+     },
+     [](const HostConfig& c) {
+         return c.http ? Json::Value(Json::UInt64(c.http->eventClients)) : Json::Value();
+     }},
 };
 
 // The address is needed by the other members; the files are read now, so a
@@ -79,6 +98,14 @@ bool finishHttp(HostConfig& c, std::string& error) {
     if (h.tlsCertFile.empty() != h.tlsKeyFile.empty()) {
         error = spelled(c, "http.tls_cert", "--http-tls-cert") + " and " +
                 spelled(c, "http.tls_key", "--http-tls-key") + " go together";
+        return false;
+    }
+    // Event streams hold their connections open: some must stay for the rest.
+    if (h.eventClients >= h.connections) {
+        error = spelled(c, "http.event_clients", "--http-event-clients") + " (" +
+                std::to_string(h.eventClients) + ") must be below " +
+                spelled(c, "http.connections", "--http-connections") + " (" +
+                std::to_string(h.connections) + ")";
         return false;
     }
     const struct {

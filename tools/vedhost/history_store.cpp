@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +16,7 @@
 namespace vedhost {
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr std::size_t kRecordBytes = 1009;
 // Records kept in memory while the disk does not keep up; older ones go.
 constexpr std::size_t kQueueLimit = 4096;
@@ -64,14 +65,32 @@ std::int64_t scalar(sqlite3* db, const char* sql, std::int64_t otherwise = 0) {
     return stmt.row() && !stmt.null(0) ? stmt.integer(0) : otherwise;
 }
 
+// Meter records are stored deflated (coding 1) when that is smaller: a
+// record holds many zero and slowly changing registers and deflates to about
+// a third, which is a third of the writes and three times the records.
+enum Coding { kRaw = 0, kDeflated = 1 };
+
+std::vector<unsigned char> recordBytes(sqlite3_stmt* stmt, int column, int codingColumn) {
+    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
+    const int bytes = sqlite3_column_bytes(stmt, column);
+    if (sqlite3_column_int(stmt, codingColumn) == kDeflated) {
+        std::vector<unsigned char> out(kRecordBytes);
+        uLongf length = kRecordBytes;
+        if (uncompress(out.data(), &length, blob, static_cast<uLong>(bytes)) == Z_OK &&
+            length == kRecordBytes)
+            return out;
+        return {};  // damaged: not a record
+    }
+    return std::vector<unsigned char>(blob, blob + bytes);
+}
+
 HistoryRow readRow(sqlite3_stmt* stmt) {
     HistoryRow row;
     row.id = sqlite3_column_int64(stmt, 0);
     row.dataId = static_cast<unsigned>(sqlite3_column_int64(stmt, 1));
     const auto* time = sqlite3_column_text(stmt, 2);
     row.time = time != nullptr ? reinterpret_cast<const char*>(time) : "";
-    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 3));
-    row.record.assign(blob, blob + sqlite3_column_bytes(stmt, 3));
+    row.record = recordBytes(stmt, 3, 5);
     row.unixMs = sqlite3_column_int64(stmt, 4);
     return row;
 }
@@ -237,7 +256,8 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
         " data_id INTEGER NOT NULL,"
         " time TEXT NOT NULL,"
         " record BLOB NOT NULL,"
-        " unix_ms INTEGER);"
+        " unix_ms INTEGER,"
+        " coding INTEGER NOT NULL DEFAULT 0);"
         "CREATE TABLE IF NOT EXISTS consolidated ("
         " id INTEGER PRIMARY KEY,"
         " step INTEGER NOT NULL,"
@@ -285,6 +305,14 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
     if (!exec(db_, "COMMIT", &error)) return false;
 
     for (const TierSpec& t : options_.tiers) tiers_.push_back({t, {}});
+    // The meters whose steps may still be open: those of the newest records
+    // (every meter, after an upgrade, whose records were never consolidated).
+    {
+        Statement ids(db_, upgraded_ ? "SELECT DISTINCT data_id FROM history"
+                                     : "SELECT DISTINCT data_id FROM history WHERE id >"
+                                       " (SELECT max(id) FROM history) - 10000");
+        while (ids.row()) meters_.insert(static_cast<unsigned>(ids.integer(0)));
+    }
     now_ = scalar(db_, "SELECT max(unix_ms) FROM history", 0) / 1000;
     // The file may not outgrow the cap; a file from an older release that is
     // already larger keeps its size (its records are kept) and stops there.
@@ -302,12 +330,19 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
 // start.
 bool HistoryStore::migrate(std::string& error) {
     if (scalar(db_, "PRAGMA user_version") >= kSchemaVersion) return true;
-    bool hasUnix = false;
+    upgraded_ = true;
+    bool hasUnix = false, hasCoding = false;
     {
         Statement columns(db_, "PRAGMA table_info(history)");
-        while (columns.row()) hasUnix = hasUnix || columns.text(1) == "unix_ms";
+        while (columns.row()) {
+            hasUnix = hasUnix || columns.text(1) == "unix_ms";
+            hasCoding = hasCoding || columns.text(1) == "coding";
+        }
     }
     if (!hasUnix && !exec(db_, "ALTER TABLE history ADD COLUMN unix_ms INTEGER", &error))
+        return false;
+    if (!hasCoding &&
+        !exec(db_, "ALTER TABLE history ADD COLUMN coding INTEGER NOT NULL DEFAULT 0", &error))
         return false;
     const std::string chunk =
         "UPDATE history SET unix_ms = local_ms(time) WHERE id IN"
@@ -320,9 +355,11 @@ bool HistoryStore::migrate(std::string& error) {
     }
     return exec(db_,
                 "BEGIN;"
-                "CREATE INDEX IF NOT EXISTS history_by_time ON history (data_id, unix_ms);"
+                // One index by time alone: a commit adds to its one end.
+                "CREATE INDEX IF NOT EXISTS history_at ON history (unix_ms);"
                 "DROP INDEX IF EXISTS history_by_meter;"
-                "PRAGMA user_version=2;"
+                "DROP INDEX IF EXISTS history_by_time;"
+                "PRAGMA user_version=3;"
                 "COMMIT;",
                 &error);
 }
@@ -453,9 +490,24 @@ void HistoryStore::writerLoop() {
 bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std::string& error,
                               unsigned roomFactor) {
     full = false;
-    // Room for the records and, at worst, a row of each tier for each.
-    const std::uint64_t need =
-        roomFactor * (batch.size() * (kRecordBytes + 200 + 600 * tiers_.size()) + 16 * pageSize_);
+    // Room for the records and for a tier row wherever a record starts a
+    // new step of its meter.
+    std::uint64_t tierRows = 0;
+    {
+        std::map<unsigned, std::int64_t> last;
+        for (const Pending& p : batch) {
+            const std::int64_t t = p.unixMs / 1000;
+            const auto it = last.find(p.dataId);
+            for (const Tier& tier : tiers_)
+                if (it == last.end() ||
+                    floorTo(t, tier.spec.step) != floorTo(it->second, tier.spec.step))
+                    ++tierRows;
+            last[p.dataId] = t;
+        }
+    }
+    const std::uint64_t need = roomFactor * (batch.size() * (kRecordBytes + 200) +
+                                             tierRows * (4 * layoutWidth(layout_) + 100) +
+                                             16 * static_cast<std::uint64_t>(pageSize_));
     // A disk without room for the WAL and this commit: the file stops
     // growing and the oldest records make room inside it. The limit goes
     // once the disk has room again.
@@ -487,6 +539,7 @@ bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std
     for (const Pending& p : batch) now_ = std::max(now_, p.unixMs / 1000);
     makeRoom(need, limit);
     if (!insertBatch(batch)) return fail();
+    for (const Pending& p : batch) meters_.insert(p.dataId);
     bool more = false;
     if (!consolidate(more)) return fail();
     if (now_ - lastAgeTrim_ >= 3600 && !trimTiersByAge()) return fail();
@@ -501,20 +554,28 @@ bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std
 bool HistoryStore::insertBatch(const std::vector<Pending>& batch) {
     if (insert_ == nullptr &&
         sqlite3_prepare_v2(db_,
-                           "INSERT INTO history (data_id, time, record, unix_ms)"
-                           " VALUES (?, ?, ?, ?)",
+                           "INSERT INTO history (data_id, time, record, unix_ms, coding)"
+                           " VALUES (?, ?, ?, ?, ?)",
                            -1, &insert_, nullptr) != SQLITE_OK) {
         sqlite3_finalize(insert_);
         insert_ = nullptr;
         return false;
     }
+    std::vector<unsigned char> packed(compressBound(kRecordBytes));
     for (const Pending& p : batch) {
+        uLongf length = static_cast<uLongf>(packed.size());
+        const bool deflated = p.record.size() == kRecordBytes &&
+                              compress2(packed.data(), &length, p.record.data(), kRecordBytes,
+                                        Z_DEFAULT_COMPRESSION) == Z_OK &&
+                              length < kRecordBytes;
+        const auto& bytes = deflated ? packed : p.record;
+        const std::size_t size = deflated ? length : p.record.size();
         // The text and the record are bound in place: both outlive the step.
         sqlite3_bind_int64(insert_, 1, p.dataId);
         sqlite3_bind_text(insert_, 2, p.time.c_str(), -1, SQLITE_STATIC);
-        sqlite3_bind_blob(insert_, 3, p.record.data(), static_cast<int>(p.record.size()),
-                          SQLITE_STATIC);
+        sqlite3_bind_blob(insert_, 3, bytes.data(), static_cast<int>(size), SQLITE_STATIC);
         sqlite3_bind_int64(insert_, 4, p.unixMs);
+        sqlite3_bind_int(insert_, 5, deflated ? kDeflated : kRaw);
         const bool done = sqlite3_step(insert_) == SQLITE_DONE;
         sqlite3_reset(insert_);
         sqlite3_clear_bindings(insert_);
@@ -524,18 +585,7 @@ bool HistoryStore::insertBatch(const std::vector<Pending>& batch) {
 }
 
 std::vector<unsigned> HistoryStore::meters() {
-    // Each meter found through the index, one lookup per meter.
-    std::vector<unsigned> out;
-    Statement next(db_, "SELECT min(data_id) FROM history WHERE data_id > ?");
-    std::int64_t after = -1;
-    for (;;) {
-        sqlite3_reset(next.get());
-        next.bind(1, after);
-        if (!next.row() || next.null(0)) break;
-        after = next.integer(0);
-        out.push_back(static_cast<unsigned>(after));
-    }
-    return out;
+    return std::vector<unsigned>(meters_.begin(), meters_.end());
 }
 
 // Makes the steps of each tier that have ended, for every meter: from the
@@ -639,15 +689,13 @@ bool HistoryStore::consolidate(bool& more) {
             };
             if (k == 0) {
                 Statement rows(db_,
-                               "SELECT unix_ms, record FROM history WHERE data_id = ? AND"
+                               "SELECT unix_ms, record, coding FROM history WHERE data_id = ? AND"
                                " unix_ms >= ? AND unix_ms < ? ORDER BY unix_ms");
                 rows.bind(1, dataId).bind(2, first * 1000).bind(3, stop * 1000);
                 while (rows.row()) {
                     if (!feed(floorTo(rows.integer(0), 1000) / 1000)) return false;
-                    if (sqlite3_column_bytes(rows.get(), 1) != static_cast<int>(kRecordBytes))
-                        continue;
-                    acc->addRecord(
-                        static_cast<const unsigned char*>(sqlite3_column_blob(rows.get(), 1)));
+                    const auto bytes = recordBytes(rows.get(), 1, 2);
+                    if (bytes.size() == kRecordBytes) acc->addRecord(bytes.data());
                 }
             } else {
                 Statement rows(db_,
@@ -756,8 +804,8 @@ std::optional<HistoryRow> HistoryStore::newest(unsigned dataId) {
     flush();
     std::lock_guard<std::mutex> lock(dbMutex_);
     Statement stmt(db_,
-                   "SELECT id, data_id, time, record, unix_ms FROM history WHERE data_id = ?"
-                   " ORDER BY id DESC LIMIT 1");
+                   "SELECT id, data_id, time, record, unix_ms, coding FROM history WHERE"
+                   " data_id = ? ORDER BY id DESC LIMIT 1");
     if (!stmt) return std::nullopt;
     sqlite3_bind_int64(stmt.get(), 1, dataId);
     if (sqlite3_step(stmt.get()) != SQLITE_ROW) return std::nullopt;
@@ -774,10 +822,11 @@ std::vector<HistoryRow> HistoryStore::list(std::optional<unsigned> dataId,
     bool hasUnix = false;
     {
         Statement columns(db_, "PRAGMA table_info(history)");
-        while (columns.row()) hasUnix = hasUnix || columns.text(1) == "unix_ms";
+        while (columns.row()) hasUnix = hasUnix || columns.text(1) == "coding";
     }
-    std::string sql = hasUnix ? "SELECT id, data_id, time, record, unix_ms FROM history WHERE 1"
-                              : "SELECT id, data_id, time, record, 0 FROM history WHERE 1";
+    std::string sql = hasUnix
+                          ? "SELECT id, data_id, time, record, unix_ms, coding FROM history WHERE 1"
+                          : "SELECT id, data_id, time, record, 0, 0 FROM history WHERE 1";
     if (dataId) sql += " AND data_id = ?1";
     if (hasUnix && fromMs) sql += " AND unix_ms >= ?2";
     if (hasUnix && toMs) sql += " AND unix_ms < ?3";
@@ -934,13 +983,13 @@ std::vector<SeriesPoint> HistoryStore::seriesFrom(sqlite3* db, unsigned dataId,
     };
     auto readFull = [&](std::int64_t a, std::int64_t b) {
         Statement rows(db,
-                       "SELECT unix_ms, record FROM history WHERE data_id = ? AND unix_ms >= ?"
-                       " AND unix_ms < ? ORDER BY unix_ms");
+                       "SELECT unix_ms, record, coding FROM history WHERE data_id = ? AND"
+                       " unix_ms >= ? AND unix_ms < ? ORDER BY unix_ms");
         rows.bind(1, dataId).bind(2, a * 1000).bind(3, b * 1000);
         while (rows.row()) {
-            if (sqlite3_column_bytes(rows.get(), 1) != static_cast<int>(kRecordBytes)) continue;
-            const double v = recordNumber(
-                static_cast<const unsigned char*>(sqlite3_column_blob(rows.get(), 1)), signal);
+            const auto bytes = recordBytes(rows.get(), 1, 2);
+            if (bytes.size() != kRecordBytes) continue;
+            const double v = recordNumber(bytes.data(), signal);
             add(floorTo(rows.integer(0), 1000) / 1000, v, v, v, 1);
         }
     };

@@ -28,6 +28,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +174,8 @@ class HistoryStore {
     std::vector<ConsolidatedSignal> layout_;
     std::int64_t layoutId_ = 0;
     std::vector<Tier> tiers_;
+    std::set<unsigned> meters_;                   // meters with records the tiers may still need
+    bool upgraded_ = false;                       // the file was of an older release
     std::int64_t now_ = 0;                        // newest record time seen, unix seconds
     std::int64_t lastAgeTrim_ = 0;                // when the tiers were last trimmed by age
     std::optional<std::int64_t> diskLimitPages_;  // the file may not grow: the disk is full

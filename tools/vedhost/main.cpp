@@ -241,7 +241,13 @@ int runHost(const HostConfig& config) {
         return configError(error);
     HistoryStore history;
     const bool keepHistory = !config.history.path.empty();
-    if (keepHistory && !history.open(config.history.path, false, error)) return configError(error);
+    StoreOptions storeOptions;
+    storeOptions.maxBytes = static_cast<std::uint64_t>(config.history.maxMb) << 20;
+    storeOptions.commitSeconds = config.history.commitSeconds;
+    storeOptions.tiers = config.history.tiers;
+    storeOptions.signals = config.history.signals;
+    if (keepHistory && !history.open(config.history.path, false, error, storeOptions))
+        return configError(error);
 
     Plugin plugin;
     if (!loadPlugin(config.pluginPath, plugin, error)) return configError(error);

@@ -84,6 +84,40 @@ std::vector<unsigned char> recordBytes(sqlite3_stmt* stmt, int column, int codin
     return std::vector<unsigned char>(blob, blob + bytes);
 }
 
+// One deflate state for the writer thread, reset for each record: making a
+// new one per record costs more than deflating (its buffers are allocated,
+// cleared and given back to the system each time). A 1 KiB window covers a
+// record.
+class Deflater {
+  public:
+    Deflater() {
+        ok_ =
+            deflateInit2(&z_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 10, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~Deflater() {
+        if (ok_) deflateEnd(&z_);
+    }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    // The record deflated into `out`; false when that would not be smaller.
+    bool pack(const unsigned char* data, std::size_t length, std::vector<unsigned char>& out,
+              std::size_t& packed) {
+        if (!ok_ || deflateReset(&z_) != Z_OK) return false;
+        out.resize(deflateBound(&z_, static_cast<uLong>(length)));
+        z_.next_in = const_cast<unsigned char*>(data);
+        z_.avail_in = static_cast<uInt>(length);
+        z_.next_out = out.data();
+        z_.avail_out = static_cast<uInt>(out.size());
+        if (deflate(&z_, Z_FINISH) != Z_STREAM_END) return false;
+        packed = out.size() - z_.avail_out;
+        return packed < length;
+    }
+
+  private:
+    z_stream z_{};
+    bool ok_ = false;
+};
+
 HistoryRow readRow(sqlite3_stmt* stmt) {
     HistoryRow row;
     row.id = sqlite3_column_int64(stmt, 0);
@@ -170,6 +204,17 @@ int walHook(void* frames, sqlite3*, const char*, int count) {
     return SQLITE_OK;
 }
 
+// A run of queued records, for range-for.
+template <typename T>
+struct Range {
+    const T* first;
+    std::size_t count;
+    const T* begin() const { return first; }
+    const T* end() const { return first + count; }
+};
+template <typename T>
+Range(const T*, std::size_t) -> Range<T>;
+
 std::vector<float> blobFloats(sqlite3_stmt* stmt, int column) {
     const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
     std::vector<float> out(static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)) /
@@ -220,6 +265,9 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
     }
     if (!readOnly) {
         writable_ = true;
+        // A commit holds at most a quarter of the WAL's checkpoint size.
+        batchLimit_ = std::max<std::size_t>(
+            16, checkpointBytes(options_.maxBytes) / 4 / (kRecordBytes + 200));
         writer_ = std::thread([this] { writerLoop(); });
     }
     return true;
@@ -383,26 +431,37 @@ bool HistoryStore::save(unsigned dataId, std::int64_t unixMs, const std::string&
         error = "the history is not open for writing";
         return false;
     }
-    bool late = false;
+    bool late = false, wake = false;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
-        if (queue_.empty()) firstQueued_ = std::chrono::steady_clock::now();
-        if (queue_.size() >= kQueueLimit) {
+        if (queued_ == 0) {
+            firstQueued_ = std::chrono::steady_clock::now();
+            wake = true;  // the writer starts the window's clock
+        }
+        if (queued_ >= kQueueLimit) {
             // The disk has not taken a record for thousands of rounds: the
             // oldest queued one goes, and counts as not stored.
-            queue_.pop_front();
+            std::rotate(queue_.begin(), queue_.begin() + 1, queue_.begin() + queued_);
+            --queued_;
             ++writtenTotal_;
             ++notStored_;
             ++notStoredSinceStop_;
             late = !stopped_;
             stopped_ = true;
         }
-        queue_.push_back({dataId, unixMs, time, std::vector<unsigned char>(data, data + length)});
+        // Slots are reused with their buffers: a round allocates nothing here.
+        if (queued_ == queue_.size()) queue_.emplace_back();
+        Pending& slot = queue_[queued_++];
+        slot.dataId = dataId;
+        slot.unixMs = unixMs;
+        slot.time.assign(time);
+        slot.record.assign(data, data + length);
         ++queuedTotal_;
+        wake = wake || queued_ == batchLimit_;
     }
     if (late)
         std::cerr << "vedhost: history: storing stopped: the disk does not keep up" << std::endl;
-    queueChanged_.notify_all();
+    if (wake || late) queueChanged_.notify_all();
     return true;
 }
 
@@ -425,50 +484,61 @@ void HistoryStore::writerLoop() {
     const auto window = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(options_.commitSeconds));
     // A commit holds at most a quarter of the WAL's checkpoint size.
-    const std::size_t maxBatch =
-        std::max<std::size_t>(16, checkpointBytes(options_.maxBytes) / 4 / (kRecordBytes + 200));
+    const std::size_t maxBatch = batchLimit_;
+    std::vector<Pending> taken;  // the queue's slots while they are written
     std::unique_lock<std::mutex> lock(queueMutex_);
     for (;;) {
-        const bool due =
-            !queue_.empty() && (stopping_ || flushing_ || queue_.size() >= maxBatch ||
-                                std::chrono::steady_clock::now() - firstQueued_ >= window);
+        const bool due = queued_ > 0 && (stopping_ || flushing_ || queued_ >= maxBatch ||
+                                         std::chrono::steady_clock::now() - firstQueued_ >= window);
         if (!due && !moreWork_) {
             if (stopping_) break;
-            if (queue_.empty())
+            if (queued_ == 0)
                 queueChanged_.wait(lock);
             else
                 queueChanged_.wait_until(lock, firstQueued_ + window);
             continue;
         }
-        std::vector<Pending> batch;
+        // The whole queue is taken at once by swapping slot vectors; the
+        // saving threads fill the other one meanwhile.
+        std::size_t takenCount = 0;
         if (due) {
-            const std::size_t n = std::min(queue_.size(), maxBatch);
-            for (std::size_t i = 0; i < n; ++i) {
-                batch.push_back(std::move(queue_.front()));
-                queue_.pop_front();
-            }
-            if (!queue_.empty()) firstQueued_ = std::chrono::steady_clock::now();
+            std::swap(taken, queue_);
+            takenCount = queued_;
+            queued_ = 0;
         }
         lock.unlock();
+        for (std::size_t at = 0; at < takenCount || (takenCount == 0 && at == 0); at += maxBatch) {
+            const std::size_t n = std::min(maxBatch, takenCount - at);
+            commitTaken(taken.data() + at, n, lock);
+            if (takenCount == 0) break;
+        }
+        lock.lock();
+        queueChanged_.notify_all();
+    }
+}
+
+void HistoryStore::commitTaken(const Pending* batch, std::size_t count,
+                               std::unique_lock<std::mutex>& lock) {
+    {
         bool full = false;
         std::string error;
         bool stored;
         {
             std::lock_guard<std::mutex> db(dbMutex_);
-            stored = writeBatch(batch, full, error, 1);
+            stored = writeBatch(batch, count, full, error, 1);
             if (!stored && full) {
                 // The cap or a full disk (then the file stops growing):
                 // room made for four times as much, and one more try.
-                stored = writeBatch(batch, full, error, 4);
+                stored = writeBatch(batch, count, full, error, 4);
             }
             if (stored) checkpointIfDue();
         }
         lock.lock();
-        writtenTotal_ += batch.size();
-        if (!batch.empty()) {
+        writtenTotal_ += count;
+        if (count > 0) {
             if (!stored) {
-                notStored_ += static_cast<long>(batch.size());
-                notStoredSinceStop_ += static_cast<long>(batch.size());
+                notStored_ += static_cast<long>(count);
+                notStoredSinceStop_ += static_cast<long>(count);
             }
             const bool wasStopped = stopped_;
             const long lost = notStoredSinceStop_;
@@ -485,17 +555,18 @@ void HistoryStore::writerLoop() {
         }
         queueChanged_.notify_all();
     }
+    lock.unlock();
 }
 
-bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std::string& error,
-                              unsigned roomFactor) {
+bool HistoryStore::writeBatch(const Pending* batch, std::size_t count, bool& full,
+                              std::string& error, unsigned roomFactor) {
     full = false;
     // Room for the records and for a tier row wherever a record starts a
     // new step of its meter.
     std::uint64_t tierRows = 0;
     {
         std::map<unsigned, std::int64_t> last;
-        for (const Pending& p : batch) {
+        for (const Pending& p : Range{batch, count}) {
             const std::int64_t t = p.unixMs / 1000;
             const auto it = last.find(p.dataId);
             for (const Tier& tier : tiers_)
@@ -505,9 +576,9 @@ bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std
             last[p.dataId] = t;
         }
     }
-    const std::uint64_t need = roomFactor * (batch.size() * (kRecordBytes + 200) +
-                                             tierRows * (4 * layoutWidth(layout_) + 100) +
-                                             16 * static_cast<std::uint64_t>(pageSize_));
+    const std::uint64_t need =
+        roomFactor * (count * (kRecordBytes + 200) + tierRows * (4 * layoutWidth(layout_) + 100) +
+                      16 * static_cast<std::uint64_t>(pageSize_));
     // A disk without room for the WAL and this commit: the file stops
     // growing and the oldest records make room inside it. The limit goes
     // once the disk has room again.
@@ -536,10 +607,10 @@ bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std
         return false;
     };
     if (!exec(db_, "BEGIN IMMEDIATE")) return fail();
-    for (const Pending& p : batch) now_ = std::max(now_, p.unixMs / 1000);
+    for (const Pending& p : Range{batch, count}) now_ = std::max(now_, p.unixMs / 1000);
     makeRoom(need, limit);
-    if (!insertBatch(batch)) return fail();
-    for (const Pending& p : batch) meters_.insert(p.dataId);
+    if (!insertBatch(batch, count)) return fail();
+    for (const Pending& p : Range{batch, count}) meters_.insert(p.dataId);
     bool more = false;
     if (!consolidate(more)) return fail();
     if (now_ - lastAgeTrim_ >= 3600 && !trimTiersByAge()) return fail();
@@ -551,7 +622,7 @@ bool HistoryStore::writeBatch(const std::vector<Pending>& batch, bool& full, std
     return true;
 }
 
-bool HistoryStore::insertBatch(const std::vector<Pending>& batch) {
+bool HistoryStore::insertBatch(const Pending* batch, std::size_t count) {
     if (insert_ == nullptr &&
         sqlite3_prepare_v2(db_,
                            "INSERT INTO history (data_id, time, record, unix_ms, coding)"
@@ -561,13 +632,12 @@ bool HistoryStore::insertBatch(const std::vector<Pending>& batch) {
         insert_ = nullptr;
         return false;
     }
-    std::vector<unsigned char> packed(compressBound(kRecordBytes));
-    for (const Pending& p : batch) {
-        uLongf length = static_cast<uLongf>(packed.size());
+    static thread_local Deflater deflater;
+    static thread_local std::vector<unsigned char> packed;
+    for (const Pending& p : Range{batch, count}) {
+        std::size_t length = 0;
         const bool deflated = p.record.size() == kRecordBytes &&
-                              compress2(packed.data(), &length, p.record.data(), kRecordBytes,
-                                        Z_DEFAULT_COMPRESSION) == Z_OK &&
-                              length < kRecordBytes;
+                              deflater.pack(p.record.data(), kRecordBytes, packed, length);
         const auto& bytes = deflated ? packed : p.record;
         const std::size_t size = deflated ? length : p.record.size();
         // The text and the record are bound in place: both outlive the step.

@@ -155,9 +155,12 @@ class HistoryStore {
     void writerLoop();
     // One transaction: the batch, the tiers it closes, retention. False on a
     // failure, rolled back; `full` tells a full disk or cap from other errors.
-    bool writeBatch(const std::vector<Pending>& batch, bool& full, std::string& error,
+    bool writeBatch(const Pending* batch, std::size_t count, bool& full, std::string& error,
                     unsigned roomFactor);
-    bool insertBatch(const std::vector<Pending>& batch);
+    bool insertBatch(const Pending* batch, std::size_t count);
+    // Writes records taken from the queue (called and returning unlocked;
+    // `lock` is taken to account for them).
+    void commitTaken(const Pending* batch, std::size_t count, std::unique_lock<std::mutex>& lock);
     bool consolidate(bool& more);
     bool makeRoom(std::uint64_t needBytes, std::int64_t limitPages);
     std::uint64_t freeDiskBytes() const;
@@ -194,7 +197,9 @@ class HistoryStore {
 
     mutable std::mutex queueMutex_;
     std::condition_variable queueChanged_;
-    std::deque<Pending> queue_;
+    std::vector<Pending> queue_;  // slots [0, queued_) hold records; the rest are spare
+    std::size_t queued_ = 0;
+    std::size_t batchLimit_ = 16;
     std::chrono::steady_clock::time_point firstQueued_;  // of the oldest queued record
     bool stopping_ = false, flushing_ = false, moreWork_ = false;
     std::uint64_t queuedTotal_ = 0, writtenTotal_ = 0;  // records queued and handled

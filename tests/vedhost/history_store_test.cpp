@@ -13,9 +13,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "config.h"
 #include "history_tiers.h"
 #include "ved96/record.h"
 
@@ -184,6 +186,66 @@ TEST(HistoryTiers, StepOfRecordsThenStepOfRows) {
     EXPECT_FLOAT_EQ(q[energy], 11.0f);
     // A signal no input held stays NaN (phase_voltage_b only in the first).
     EXPECT_FLOAT_EQ(q[3], 0);
+}
+
+// ---- The history's settings in the document and on the command line ------------
+
+TEST_F(TempDir, HistorySettingsReadAndRefused) {
+    struct Case {
+        const char* history;  // the document's "history" member
+        std::vector<std::string> extra;
+        const char* refusal;  // nullptr: accepted
+    };
+    const Case cases[] = {
+        {R"({"path": "h.db", "max_mb": 64, "commit_seconds": 2.5,
+             "tiers": [{"name": "5m", "step": "5m", "span": "2d"},
+                       {"name": "hour", "step": 3600, "span": "400d"}],
+             "signals": ["current_thd_a", "di_status"]})",
+         {},
+         nullptr},
+        {R"({"path": "h.db"})",
+         {"--history-max-mb", "8", "--history-commit-seconds", "0.5"},
+         nullptr},
+        {R"({"path": "h.db", "max_mb": 3})", {}, "max_mb"},
+        {R"({"path": "h.db", "commit_seconds": 0})", {}, "commit_seconds"},
+        {R"({"tiers": [{"name": "a", "step": "7m", "span": "1d"},
+                       {"name": "b", "step": "10m", "span": "1d"}]})",
+         {},
+         "multiple"},
+        {R"({"tiers": [{"name": "a", "step": "1w", "span": "1d"}]})", {}, "step and span"},
+        {R"({"tiers": {"name": "a"}})", {}, "a list"},
+        {R"({"signals": ["wiring_mode"]})", {}, "only numbers and bits"},
+        {R"({"signals": ["no_such"]})", {}, "no such signal"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.history);
+        const std::string doc = (dir_ / "c.json").string();
+        std::ofstream(doc) << R"({"lines": [{"tcp": "127.0.0.1:1502", "meters": [{"slave": 1}]}],)"
+                           << R"( "history": )" << c.history << "}";
+        std::vector<std::string> args = {"--config", doc};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        HostConfig config;
+        std::string error;
+        const bool ok = parseCommandLine(args, "ved96.so", config, error);
+        if (c.refusal != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        if (c.extra.empty()) {
+            EXPECT_EQ(config.history.maxMb, 64);
+            EXPECT_DOUBLE_EQ(config.history.commitSeconds, 2.5);
+            ASSERT_EQ(config.history.tiers.size(), 2u);
+            EXPECT_EQ(config.history.tiers[0].step, 300);
+            EXPECT_EQ(config.history.tiers[1].span, 400 * kDay);
+            EXPECT_EQ(config.history.signals.size(), 2u);
+        } else {
+            EXPECT_EQ(config.history.maxMb, 8);
+            EXPECT_DOUBLE_EQ(config.history.commitSeconds, 0.5);
+            EXPECT_EQ(config.history.tiers.size(), 3u);
+        }
+    }
 }
 
 // ---- Ten years of three meters ---------------------------------------------------

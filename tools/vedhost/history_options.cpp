@@ -22,8 +22,11 @@ bool seconds(J v, std::int64_t& out) {
     long long n = 0;
     char unit = 0, tail = 0;
     if (std::sscanf(v.asCString(), "%lld%c%c", &n, &unit, &tail) != 2 || n <= 0) return false;
-    const std::int64_t scale = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600
-                               : unit == 'd' ? 86400 : 0;
+    const std::int64_t scale = unit == 's'   ? 1
+                               : unit == 'm' ? 60
+                               : unit == 'h' ? 3600
+                               : unit == 'd' ? 86400
+                                             : 0;
     out = n * scale;
     return scale > 0;
 }

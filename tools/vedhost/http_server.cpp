@@ -237,6 +237,8 @@ struct HttpServer::Impl {
         MHD_Response* r = MHD_create_response_from_buffer(
             reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
         addHeaders(r, reply.type, page);
+        // A refused request frees its connection for someone else.
+        if (reply.status >= 400) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
         const MHD_Result result = MHD_queue_response(c, reply.status, r);
         MHD_destroy_response(r);
         return result;
@@ -337,8 +339,12 @@ struct HttpServer::Impl {
         const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
         const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
         if (*context == nullptr) {
-            // First call, headers only; answer now so that a body is not read.
+            // First call, headers only. Other methods are answered now, so
+            // that their body is never read (and the connection is closed);
+            // GET and HEAD on the next call, once the request is complete,
+            // so that the connection may serve the next one.
             *context = this;
+            if (get || head) return MHD_YES;
         } else if (*uploadSize != 0) {
             *uploadSize = 0;  // a body nobody asked for is dropped
             return MHD_YES;

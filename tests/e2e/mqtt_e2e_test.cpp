@@ -366,6 +366,30 @@ TEST_F(MqttE2E, BrokerDownAtStartGetsTheNewestKeptMessages) {
     EXPECT_EQ(parseJson(states.back().payload)["data_id"].asInt(), 1);
 }
 
+// A broker that answers the connect late (a slow TLS handshake on a small
+// controller looks the same): the rounds are over before the connection is
+// made, and stopping waits for it rather than dropping what is queued.
+TEST_F(MqttE2E, StoppingWaitsForAConnectionStillBeingMade) {
+    Broker broker(dir_);
+    broker.start();
+    Subscriber live(broker.port(), false);
+    const int slowPort = freePort();
+    Child relay(
+        {"/usr/bin/socat",
+         "TCP-LISTEN:" + std::to_string(slowPort) + ",bind=127.0.0.1,reuseaddr,fork",
+         "SYSTEM:sleep 1.5; exec socat STDIO TCP\\:127.0.0.1\\:" + std::to_string(broker.port())},
+        dir_ / "relay.out", dir_ / "relay.err", dir_.path().string());
+    ASSERT_TRUE(eventually([&] { return accepts(slowPort); }, kDeadline));
+
+    const std::string where = startLine(1);
+    Child& host = startHost({"--rtu", where, "--rounds", "1", "--interval", "0.2", "--mqtt",
+                             "127.0.0.1:" + std::to_string(slowPort)});
+    ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();
+    EXPECT_EQ(countOf(hostErr(), "messages not sent"), 0u) << hostErr();
+    EXPECT_TRUE(live.waitFor("ved96/1/state", "", 1)) << hostErr();
+    EXPECT_TRUE(live.waitFor("ved96/1/status", "offline")) << hostErr();
+}
+
 // --- TLS -------------------------------------------------------------------------
 
 TEST_F(MqttE2E, TlsToABrokerWhoseCertificateTheGivenCaSigned) {

@@ -99,6 +99,9 @@ struct MqttSink::Client {
     std::set<int> inFlight;  // message ids awaiting the broker's acknowledgement
     std::size_t dropped = 0;
     bool connected = false;
+    // A connection is being made (the first, or one the broker has not yet
+    // answered): stopping waits for it, so a slow handshake loses nothing.
+    bool attempting = true;
     bool online = false;  // the meter answers
     int statusMid = -1;   // the final "offline" while stopping
     bool statusAcked = false;
@@ -202,6 +205,8 @@ struct MqttSink::Client {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 refused = true;
+                attempting = false;
+                changed.notify_all();
             }
             std::string why = withoutStop(mosquitto_connack_string(rc));
             if (rc == 4 || rc == 5) why += " (check --mqtt-user and --mqtt-password-file)";
@@ -212,6 +217,7 @@ struct MqttSink::Client {
         {
             std::lock_guard<std::mutex> lock(mutex);
             connected = true;
+            attempting = false;
             // What was in flight when the connection broke is libmosquitto's
             // to send again; it no longer counts against our window.
             inFlight.clear();
@@ -260,6 +266,10 @@ struct MqttSink::Client {
             int rc = MOSQ_ERR_SUCCESS;
             std::string why;
             if (!open) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    attempting = true;
+                }
                 if (!reachable(o.host, o.port, std::chrono::seconds(3), why)) {
                     rc = MOSQ_ERR_NO_CONN;
                 } else {
@@ -286,6 +296,7 @@ struct MqttSink::Client {
                 refused = false;
                 wasConnected = connected;
                 connected = false;
+                attempting = false;
                 changed.notify_all();
             }
             // A refusal and a lost connection are said where they are seen.
@@ -409,9 +420,11 @@ void MqttSink::stop() {
         c.online = false;
         if (c.connected) c.statusMid = c.publishStatusLocked();
         c.statusAcked = c.statusMid < 0;
-        // Sent: everything queued and the final status acknowledged.
+        // Sent: everything queued and the final status acknowledged. A
+        // connection still being made is waited for, then sent to.
         c.changed.wait_until(lock, until, [&c] {
-            return !c.connected || (c.queue.empty() && c.inFlight.empty() && c.statusAcked);
+            if (!c.connected) return !c.attempting;
+            return c.queue.empty() && c.inFlight.empty() && c.statusAcked;
         });
         unsent += c.queue.size() + c.inFlight.size();
     }

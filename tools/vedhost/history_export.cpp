@@ -44,15 +44,6 @@ std::string mib(std::uint64_t bytes) {
     return text;
 }
 
-std::string localText(std::int64_t unixSeconds) {
-    const std::time_t t = static_cast<std::time_t>(unixSeconds);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
-}
-
 std::string duration(std::int64_t seconds) {
     char text[32];
     if (seconds >= 2 * 86400)

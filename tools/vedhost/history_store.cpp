@@ -154,15 +154,6 @@ void localMsFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int64(context, ms.value_or(0));
 }
 
-std::string localText(std::int64_t unixSeconds) {
-    const std::time_t t = static_cast<std::time_t>(unixSeconds);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
-}
-
 std::uint64_t fileBytes(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -1150,6 +1141,15 @@ StoreInfo HistoryStore::info() {
         out.tiers.push_back(e);
     }
     return out;
+}
+
+std::string localText(std::int64_t unixSeconds) {
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
 }
 
 }  // namespace vedhost

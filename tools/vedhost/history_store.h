@@ -208,4 +208,7 @@ class HistoryStore {
     std::thread writer_;
 };
 
+// Unix seconds as local time "2024-03-07T09:05:02", as the history shows times.
+std::string localText(std::int64_t unixSeconds);
+
 }  // namespace vedhost

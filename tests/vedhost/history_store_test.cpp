@@ -84,7 +84,7 @@ std::string sqlText(const std::string& path, const char* sql) {
 TEST(HistoryTiers, TierListsAcceptedAndRefused) {
     struct Case {
         const char* what;
-        std::vector<TierSpec> tiers;
+        std::vector<TierShape> tiers;
         bool ok;
     };
     const Case cases[] = {

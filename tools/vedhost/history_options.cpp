@@ -32,13 +32,13 @@ bool seconds(J v, std::int64_t& out) {
 }
 
 bool storeTiers(HostConfig& c, J v, const Given& given, std::string& error) {
-    std::vector<TierSpec> tiers;
+    std::vector<TierShape> tiers;
     if (!v.isArray()) {
         error = given.name + ": expected a list of {\"name\", \"step\", \"span\"}";
         return false;
     }
     for (const Json::Value& t : v) {
-        TierSpec tier;
+        TierShape tier;
         if (!t.isObject() || !t["name"].isString() || !seconds(t["step"], tier.step) ||
             !seconds(t["span"], tier.span)) {
             error = given.name +
@@ -59,7 +59,7 @@ bool storeTiers(HostConfig& c, J v, const Given& given, std::string& error) {
 
 Json::Value showTiers(const HostConfig& c) {
     Json::Value out(Json::arrayValue);
-    for (const TierSpec& t : c.history.tiers) {
+    for (const TierShape& t : c.history.tiers) {
         Json::Value tier(Json::objectValue);
         tier["name"] = t.name;
         tier["step"] = Json::Int64(t.step);

@@ -13,7 +13,7 @@ struct HistoryOptions {
     std::string path;           // empty: no history
     long maxMb = 128;           // database, WAL and shared-memory index together
     double commitSeconds = 10;  // rounds committed together: the most a crash loses
-    std::vector<TierSpec> tiers = defaultTiers();
+    std::vector<TierShape> tiers = defaultTiers();
     std::vector<std::string> signals;  // consolidated beside the measurements and energies
 };
 

@@ -323,7 +323,7 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
     // for the names --resolution accepts.
     exec(db_, "BEGIN");
     exec(db_, "DELETE FROM tiers");
-    for (const TierSpec& t : options_.tiers) {
+    for (const TierShape& t : options_.tiers) {
         Statement put(db_, "INSERT INTO tiers (name, step, span) VALUES (?, ?, ?)");
         sqlite3_bind_text(put.get(), 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
         put.bind(2, t.step).bind(3, t.span).done();
@@ -343,7 +343,7 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
     }
     if (!exec(db_, "COMMIT", &error)) return false;
 
-    for (const TierSpec& t : options_.tiers) tiers_.push_back({t, {}});
+    for (const TierShape& t : options_.tiers) tiers_.push_back({t, {}});
     // The meters whose steps may still be open: those of the newest records
     // (every meter, after an upgrade, whose records were never consolidated).
     {
@@ -562,7 +562,7 @@ bool HistoryStore::writeBatch(const Pending* batch, std::size_t count, bool& ful
             const auto it = last.find(p.dataId);
             for (const Tier& tier : tiers_)
                 if (it == last.end() ||
-                    floorTo(t, tier.spec.step) != floorTo(it->second, tier.spec.step))
+                    floorTo(t, tier.shape.step) != floorTo(it->second, tier.shape.step))
                     ++tierRows;
             last[p.dataId] = t;
         }
@@ -671,7 +671,7 @@ bool HistoryStore::consolidate(bool& more) {
         std::int64_t sourceDone = now_;  // the full records are complete up to now
         for (std::size_t k = 0; k < tiers_.size(); ++k) {
             Tier& tier = tiers_[k];
-            const std::int64_t step = tier.spec.step;
+            const std::int64_t step = tier.shape.step;
             auto known = tier.doneThrough.find(dataId);
             if (known == tier.doneThrough.end()) {
                 Statement last(db_,
@@ -708,7 +708,7 @@ bool HistoryStore::consolidate(bool& more) {
                 Statement s(db_,
                             "SELECT min(start) FROM consolidated WHERE step = ? AND data_id = ?"
                             " AND start >= ?");
-                s.bind(1, tiers_[k - 1].spec.step).bind(2, dataId).bind(3, done);
+                s.bind(1, tiers_[k - 1].shape.step).bind(2, dataId).bind(3, done);
                 if (!s.row() || s.null(0)) {
                     done = end;
                     sourceDone = done;
@@ -762,7 +762,7 @@ bool HistoryStore::consolidate(bool& more) {
                 Statement rows(db_,
                                "SELECT start, count, layout, vals FROM consolidated WHERE step = ?"
                                " AND data_id = ? AND start >= ? AND start < ? ORDER BY start");
-                rows.bind(1, tiers_[k - 1].spec.step).bind(2, dataId).bind(3, first).bind(4, stop);
+                rows.bind(1, tiers_[k - 1].shape.step).bind(2, dataId).bind(3, first).bind(4, stop);
                 while (rows.row()) {
                     if (!feed(rows.integer(0))) return false;
                     const auto& source = layoutOf(rows.integer(2));
@@ -784,7 +784,7 @@ bool HistoryStore::trimTiersByAge() {
     Statement drop(db_, "DELETE FROM consolidated WHERE step = ? AND start < ?");
     for (const Tier& tier : tiers_) {
         sqlite3_reset(drop.get());
-        drop.bind(1, tier.spec.step).bind(2, now_ - tier.spec.span);
+        drop.bind(1, tier.shape.step).bind(2, now_ - tier.shape.span);
         if (!drop.done()) return false;
     }
     lastAgeTrim_ = now_;
@@ -908,9 +908,9 @@ std::vector<HistoryRow> HistoryStore::list(std::optional<unsigned> dataId,
     return rows;
 }
 
-std::vector<TierSpec> HistoryStore::tiers() {
+std::vector<TierShape> HistoryStore::tiers() {
     std::lock_guard<std::mutex> lock(dbMutex_);
-    std::vector<TierSpec> out;
+    std::vector<TierShape> out;
     Statement stmt(db_, "SELECT name, step, span FROM tiers ORDER BY step");
     while (stmt.row()) out.push_back({stmt.text(0), stmt.integer(1), stmt.integer(2)});
     return out.empty() && !stmt ? defaultTiers() : out;
@@ -921,7 +921,7 @@ std::vector<ConsolidatedRow> HistoryStore::consolidated(const std::string& tier,
                                                         std::optional<std::int64_t> from,
                                                         std::optional<std::int64_t> to) {
     std::int64_t step = 0;
-    for (const TierSpec& t : tiers())
+    for (const TierShape& t : tiers())
         if (t.name == tier) step = t.step;
     flush();
     std::lock_guard<std::mutex> lock(dbMutex_);
@@ -1126,7 +1126,7 @@ StoreInfo HistoryStore::info() {
         }
         out.tiers.push_back(full);
     }
-    for (const TierSpec& t : tiers) {
+    for (const TierShape& t : tiers) {
         TierExtent e{t.name, t.step, t.span, 0, 0, 0};
         Statement s(db_,
                     "SELECT count(*), min(start), max(start) FROM consolidated WHERE step = ?");

@@ -68,7 +68,7 @@ struct SeriesPoint {
 struct StoreOptions {
     std::uint64_t maxBytes = 128ull << 20;
     double commitSeconds = 10;
-    std::vector<TierSpec> tiers = defaultTiers();
+    std::vector<TierShape> tiers = defaultTiers();
     std::vector<std::string> signals;      // consolidated beside the default ones
     std::int64_t fullFloorSeconds = 3600;  // full records given up after the tiers' oldest
 };
@@ -123,7 +123,7 @@ class HistoryStore {
                                               std::optional<std::int64_t> to = std::nullopt);
     // The tiers this file knows (as last opened for writing, else the
     // defaults), finest first.
-    std::vector<TierSpec> tiers();
+    std::vector<TierShape> tiers();
 
     // One signal (by ASCII id) of one meter in [from, to) unix seconds, at
     // most maxPoints points, from the coarsest tier that covers the span and
@@ -146,7 +146,7 @@ class HistoryStore {
         std::vector<unsigned char> record;
     };
     struct Tier {
-        TierSpec spec;
+        TierShape shape;
         std::map<unsigned, std::int64_t> doneThrough;  // per meter: steps before this are made
     };
 

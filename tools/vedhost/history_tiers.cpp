@@ -27,9 +27,9 @@ bool countsOrStatus(const Signal& signal) {
 
 }  // namespace
 
-const std::vector<TierSpec>& defaultTiers() {
+const std::vector<TierShape>& defaultTiers() {
     // Ten years and a year are counted with their leap days.
-    static const std::vector<TierSpec> tiers = {
+    static const std::vector<TierShape> tiers = {
         {"1m", 60, 7 * kDay},
         {"15m", 15 * 60, 366 * kDay},
         {"1d", kDay, 3653 * kDay},
@@ -37,10 +37,10 @@ const std::vector<TierSpec>& defaultTiers() {
     return tiers;
 }
 
-bool checkTiers(const std::vector<TierSpec>& tiers, std::string& error) {
+bool checkTiers(const std::vector<TierShape>& tiers, std::string& error) {
     std::set<std::string> names;
     std::int64_t previous = 0;
-    for (const TierSpec& tier : tiers) {
+    for (const TierShape& tier : tiers) {
         const std::string what = "tier \"" + tier.name + "\": ";
         if (tier.name.empty() || tier.name == "full" || !names.insert(tier.name).second) {
             error = what + "needs a name of its own other than \"full\"";

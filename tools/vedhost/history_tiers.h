@@ -23,19 +23,19 @@ enum class Consolidation {
 
 // One tier: its name on the command line and in the document, its step and
 // how long its rows are kept, both in seconds.
-struct TierSpec {
+struct TierShape {
     std::string name;
     std::int64_t step = 0;
     std::int64_t span = 0;
 };
 
 // 1 minute for 7 days, 15 minutes for a year, 1 day for ten years.
-const std::vector<TierSpec>& defaultTiers();
+const std::vector<TierShape>& defaultTiers();
 
 // Checks a tier list: names unique and not "full", steps growing, each step
 // a whole multiple of the one before (a tier is made from the tier before
 // it), each span at least a step. False with a one-line reason.
-bool checkTiers(const std::vector<TierSpec>& tiers, std::string& error);
+bool checkTiers(const std::vector<TierShape>& tiers, std::string& error);
 
 struct ConsolidatedSignal {
     const ved96_report::Signal* signal;

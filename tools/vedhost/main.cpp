@@ -98,7 +98,7 @@ int listHistory(const HistoryQuery& query) {
     } else {
         bool known = false;
         std::string names = "full";
-        for (const TierSpec& tier : store.tiers()) {
+        for (const TierShape& tier : store.tiers()) {
             known = known || tier.name == query.resolution;
             names += ", " + tier.name;
         }

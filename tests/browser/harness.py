@@ -55,10 +55,10 @@ class Rig:
         return os.path.join(self.dir, name)
 
     def start_sim(self, meter, image, port=0):
-        units = {"1": image}
+        setup = {"1": image}
         units = self.path(f"units{meter}.json")
         with open(units, "w") as f:
-            json.dump(units, f)
+            json.dump(setup, f)
         out = self.path(f"sim{meter}.out")
         proc = subprocess.Popen([self.sim, "--tcp", f"127.0.0.1:{port}", "--units", units],
                                 stdout=open(out, "w"), stderr=open(self.path(f"sim{meter}.err"), "w"))

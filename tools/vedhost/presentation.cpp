@@ -92,6 +92,9 @@ constexpr BuiltInStyle kBuiltIn[] = {
     {"reactive_power_total", "Q total", 1, "var", "reactive_power", "measurement"},
     {"apparent_power_total", "S total", 1, "VA", "apparent_power", "measurement"},
     // Power factor times 1000, frequency in hundredths of a hertz.
+    {"power_factor_a", "PFa", 0.001, "", "power_factor", "measurement"},
+    {"power_factor_b", "PFb", 0.001, "", "power_factor", "measurement"},
+    {"power_factor_c", "PFc", 0.001, "", "power_factor", "measurement"},
     {"power_factor_total", "PF", 0.001, "", "power_factor", "measurement"},
     {"frequency", "f", 0.01, "Hz", "frequency", "measurement"},
     // Energies: the report already gives kWh and kvarh (the register / 10).

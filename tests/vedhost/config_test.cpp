@@ -141,9 +141,11 @@ TEST(ParseCommandLine, HttpOptionsInOneStruct) {
 }
 
 TEST(ParseCommandLine, RefusesWithAReason) {
+    const std::string noUser = ::testing::TempDir() + "/vedhost-http-password";
+    std::ofstream(noUser) << "s3cret\n";
     const struct {
         std::vector<std::string> args;
-        const char* reason;
+        std::string reason;
     } rows[] = {
         {{}, "--rtu or --tcp"},
         {{"--rtu"}, "--rtu needs a value"},
@@ -175,6 +177,8 @@ TEST(ParseCommandLine, RefusesWithAReason) {
         {{"--tcp", "h:1", "--http", "8080", "--http-tls-cert", "c.pem"}, "go together"},
         {{"--tcp", "h:1", "--http", "8080", "--http-password-file", "/no/such/file"},
          "cannot read"},
+        {{"--tcp", "h:1", "--http", "8080", "--http-password-file", noUser},
+         "--http-password-file: " + noUser + ": expected USER:PASSWORD on its first line"},
         {{"--tcp", "h:1", "--http", "8080", "--http-event-clients", "64"}, "must be below"},
         {{"--tcp", "h:1", "--http", "8080", "--http-connections", "10", "--http-event-clients",
           "10"},

@@ -60,6 +60,7 @@ TEST(BothSpellings, EveryOptionGivesTheSameConfigurationFromEitherPlace) {
     dir.write("settings.json", R"({"appSetting": {"b_mode": 5}})");
     dir.write("presentation.json", R"({"phase_voltage_a": {"scale": 0.1, "unit": "V"}})");
     dir.write("pw", "s3cret\n");
+    dir.write("viewers", "viewer:s3cret\n");
     dir.write("ca.pem", "a CA\n");
     dir.write("cert.pem", "a certificate\n");
     dir.write("key.pem", "its key\n");
@@ -199,9 +200,9 @@ TEST(BothSpellings, EveryOptionGivesTheSameConfigurationFromEitherPlace) {
          line + R"(, "http": {"listen": "127.0.0.1:8081"})",
          "http.listen"},
         {"--http-password-file",
-         {"--http-password-file", "@pw"},
+         {"--http-password-file", "@viewers"},
          line + R"(, "http": {"listen": "8080"})",
-         line + R"(, "http": {"listen": "8080", "password_file": "pw"})",
+         line + R"(, "http": {"listen": "8080", "password_file": "viewers"})",
          "http.password_file"},
         {"--http-tls-cert",
          {"--http-tls-cert", "@cert.pem"},

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "../support/http_client.h"
@@ -246,16 +245,6 @@ class Server : public ::testing::Test {
     void TearDown() override {
         if (server_) server_->stop();
     }
-    std::string file(const std::string& name, const std::string& text) {
-        const std::string path =
-            ::testing::TempDir() + "web-test-" + std::to_string(getpid()) + "-" + name;
-        std::ofstream(path) << text;
-        files_.push_back(path);
-        return path;
-    }
-    ~Server() override {
-        for (const auto& f : files_) std::remove(f.c_str());
-    }
 
     Presentation presentation_ =
         presentationOf(R"({"phase_voltage_a": {"label": "Va", "scale": 0.1, "unit": "V"},
@@ -263,7 +252,6 @@ class Server : public ::testing::Test {
     WebState state_{presentation_};
     std::unique_ptr<HttpServer> server_;
     int port_ = 0;
-    std::vector<std::string> files_;
 };
 
 TEST_F(Server, StatusCodesAndHeaders) {
@@ -372,7 +360,7 @@ TEST_F(Server, HistoryScaledAndItsArgumentsChecked) {
 
 TEST_F(Server, BasicAuthentication) {
     HttpOptions o;
-    o.passwordFile = file("password", "viewer:s3cret\nignored\n");
+    o.credentials = "viewer:s3cret";
     start(o);
     struct Case {
         const char* authorization;  // header value; nullptr: none

@@ -82,7 +82,8 @@ const OptionRow kRows[] = {
 };
 
 // The address is needed by the other members; the files are read now, so a
-// missing one stops the host before any line is opened.
+// missing or malformed one stops the host (and check-config) before any line
+// is opened, and the server uses what was read here.
 bool finishHttp(HostConfig& c, std::string& error) {
     if (!c.http) return true;
     HttpOptions& h = *c.http;
@@ -108,19 +109,21 @@ bool finishHttp(HostConfig& c, std::string& error) {
                 std::to_string(h.connections) + ")";
         return false;
     }
-    const struct {
-        const std::string& path;
-        const char* member;
-        const char* flag;
-    } files[] = {{h.passwordFile, "http.password_file", "--http-password-file"},
-                 {h.tlsCertFile, "http.tls_cert", "--http-tls-cert"},
-                 {h.tlsKeyFile, "http.tls_key", "--http-tls-key"}};
-    for (const auto& file : files) {
-        std::string ignored;
-        if (!file.path.empty() && !readFile(file.path, ignored, error)) {
-            error = spelled(c, file.member, file.flag) + ": " + error;
+    if (!h.passwordFile.empty()) {
+        const std::string name = spelled(c, "http.password_file", "--http-password-file");
+        if (!readFirstLine(h.passwordFile, h.credentials, error)) {
+            error = name + ": " + error;
             return false;
         }
+        if (h.credentials.find(':') == std::string::npos) {
+            error = name + ": " + h.passwordFile + ": expected USER:PASSWORD on its first line";
+            return false;
+        }
+    }
+    if (!h.tlsCertFile.empty() && (!readFile(h.tlsCertFile, h.tlsCert, error) ||
+                                   !readFile(h.tlsKeyFile, h.tlsKey, error))) {
+        error = spelled(c, "http.tls_cert", "--http-tls-cert") + ": " + error;
+        return false;
     }
     return true;
 }

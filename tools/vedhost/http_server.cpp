@@ -69,10 +69,6 @@ bool sameSecret(const std::string& offered, const std::string& expected) {
     return diff == 0;
 }
 
-std::string firstLine(const std::string& text) {
-    return text.substr(0, text.find_first_of("\r\n"));
-}
-
 }  // namespace
 
 // One event-stream client: what waits to be sent to it, and whether its
@@ -90,8 +86,6 @@ struct HttpServer::Impl {
     WebState& state;
     const Presentation& presentation;
     SeriesSource series;
-    std::string credentials;  // "USER:PASSWORD"; empty: no authentication
-    std::string tlsCert, tlsKey;
     MHD_Daemon* daemon = nullptr;
     int port = 0;
 
@@ -323,6 +317,7 @@ struct HttpServer::Impl {
     }
 
     bool authorised(MHD_Connection* c) {
+        const std::string& credentials = options.credentials;  // empty: no authentication
         if (credentials.empty()) return true;
         char* password = nullptr;
         char* user = MHD_basic_auth_get_username_password(c, &password);
@@ -400,22 +395,12 @@ bool HttpServer::start(std::string& error) {
         error = "http: expected ADDR:PORT, got \"" + o.listen + "\"";
         return false;
     }
-    if (!o.passwordFile.empty()) {
-        if (!readFile(o.passwordFile, s.credentials, error)) return false;
-        s.credentials = firstLine(s.credentials);
-        if (s.credentials.find(':') == std::string::npos) {
-            error = "http: " + o.passwordFile + ": expected USER:PASSWORD on its first line";
-            return false;
-        }
-    }
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_AUTO;
-    if (!o.tlsCertFile.empty()) {
+    if (!o.tlsCert.empty()) {
         if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
             error = "http: this libmicrohttpd has no TLS";
             return false;
         }
-        if (!readFile(o.tlsCertFile, s.tlsCert, error) || !readFile(o.tlsKeyFile, s.tlsKey, error))
-            return false;
         flags |= MHD_USE_TLS;
     }
 
@@ -440,8 +425,8 @@ bool HttpServer::start(std::string& error) {
         {MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, nullptr},
     };
     if (flags & MHD_USE_TLS) {
-        items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(s.tlsCert.c_str())});
-        items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(s.tlsKey.c_str())});
+        items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(o.tlsCert.c_str())});
+        items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(o.tlsKey.c_str())});
     }
     items.push_back({MHD_OPTION_END, 0, nullptr});
     s.daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::access, &s, MHD_OPTION_ARRAY,

@@ -147,12 +147,10 @@ bool finishMqtt(HostConfig& c, std::string& error) {
             if (name == "mqtt.password_file") error = name + ": needs \"user\"";
             return false;
         }
-        std::string text;
-        if (!readFile(m.passwordFile, text, error)) {
+        if (!readFirstLine(m.passwordFile, m.password, error)) {
             error = name + ": " + error;
             return false;
         }
-        m.password = text.substr(0, text.find_first_of("\r\n"));
     }
     if (!m.tlsCaFile.empty()) {
         std::string ignored;

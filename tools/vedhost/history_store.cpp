@@ -1,9 +1,7 @@
 #include "history_store.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,76 +11,15 @@
 #include <iostream>
 #include <limits>
 
+#include "history_sql.h"
+
 namespace vedhost {
 namespace {
 
-constexpr int kSchemaVersion = 3;
-constexpr std::size_t kRecordBytes = 1009;
+using namespace history_sql;
+
 // Records kept in memory while the disk does not keep up; older ones go.
 constexpr std::size_t kQueueLimit = 4096;
-// Steps of one tier made in one transaction, so a long backlog (an upgraded
-// database, a long pause) is worked off in commits of bounded size.
-constexpr std::int64_t kStepsPerCommit = 2000;
-// Migration: rows given their unix time per transaction.
-constexpr int kMigrateChunk = 4000;
-
-// A prepared statement, finalised on every path.
-class Statement {
-  public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() const { return stmt_; }
-    explicit operator bool() const { return stmt_ != nullptr; }
-    Statement& bind(int i, std::int64_t v) {
-        sqlite3_bind_int64(stmt_, i, v);
-        return *this;
-    }
-    bool row() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_ROW; }
-    bool done() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_DONE; }
-    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-    bool null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
-    std::string text(int column) const {
-        const auto* t = sqlite3_column_text(stmt_, column);
-        return t != nullptr ? reinterpret_cast<const char*>(t) : "";
-    }
-
-  private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-bool exec(sqlite3* db, const char* sql, std::string* error = nullptr) {
-    char* message = nullptr;
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-    if (rc != SQLITE_OK && error != nullptr) *error = message != nullptr ? message : "failed";
-    sqlite3_free(message);
-    return rc == SQLITE_OK;
-}
-
-std::int64_t scalar(sqlite3* db, const char* sql, std::int64_t otherwise = 0) {
-    Statement stmt(db, sql);
-    return stmt.row() && !stmt.null(0) ? stmt.integer(0) : otherwise;
-}
-
-// Meter records are stored deflated (coding 1) when that is smaller: a
-// record holds many zero and slowly changing registers and deflates to about
-// a third, which is a third of the writes and three times the records.
-enum Coding { kRaw = 0, kDeflated = 1 };
-
-std::vector<unsigned char> recordBytes(sqlite3_stmt* stmt, int column, int codingColumn) {
-    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
-    const int bytes = sqlite3_column_bytes(stmt, column);
-    if (sqlite3_column_int(stmt, codingColumn) == kDeflated) {
-        std::vector<unsigned char> out(kRecordBytes);
-        uLongf length = kRecordBytes;
-        if (uncompress(out.data(), &length, blob, static_cast<uLong>(bytes)) == Z_OK &&
-            length == kRecordBytes)
-            return out;
-        return {};  // damaged: not a record
-    }
-    return std::vector<unsigned char>(blob, blob + bytes);
-}
 
 // One deflate state for the writer thread, reset for each record: making a
 // new one per record costs more than deflating (its buffers are allocated,
@@ -129,6 +66,45 @@ HistoryRow readRow(sqlite3_stmt* stmt) {
     return row;
 }
 
+std::uint64_t fileBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+std::uint64_t freeDiskBytesAt(const std::string& path) {
+    if (path.empty() || path == ":memory:") return std::numeric_limits<std::uint64_t>::max();
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    struct statvfs fs {};
+    if (::statvfs(dir.c_str(), &fs) != 0) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr std::uint64_t kShmReserve = 64u << 10;
+
+// A run of queued records, for range-for.
+template <typename T>
+struct Range {
+    const T* first;
+    std::size_t count;
+    const T* begin() const { return first; }
+    const T* end() const { return first + count; }
+};
+template <typename T>
+Range(const T*, std::size_t) -> Range<T>;
+
+}  // namespace
+
+namespace history_sql {
+
 // "2024-03-07T09:05:02.123" (or with a space, seconds and milliseconds
 // optional) as local time to unix milliseconds.
 std::optional<std::int64_t> localTextToUnixMs(const char* text) {
@@ -147,74 +123,7 @@ std::optional<std::int64_t> localTextToUnixMs(const char* text) {
     return static_cast<std::int64_t>(t) * 1000 + ms;
 }
 
-// SQL function local_ms(text): the stored local time text as unix ms; 0
-// for a text that is no time, so such a row sorts as the oldest.
-void localMsFunction(sqlite3_context* context, int, sqlite3_value** argv) {
-    const auto ms = localTextToUnixMs(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])));
-    sqlite3_result_int64(context, ms.value_or(0));
-}
-
-std::uint64_t fileBytes(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-}
-
-std::uint64_t freeDiskBytesAt(const std::string& path) {
-    if (path.empty() || path == ":memory:") return std::numeric_limits<std::uint64_t>::max();
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-    struct statvfs fs {};
-    if (::statvfs(dir.c_str(), &fs) != 0) return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-}
-
-std::int64_t floorTo(std::int64_t t, std::int64_t step) {
-    const std::int64_t q = t / step;
-    return (t % step != 0 && t < 0 ? q - 1 : q) * step;
-}
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// WAL sizes for a cap: a checkpoint once the WAL passes a 32nd of the cap
-// (between 256 KiB and 4 MiB), and room for twice that, since a reader may
-// delay a checkpoint by a commit or two.
-std::uint64_t checkpointBytes(std::uint64_t maxBytes) {
-    return std::clamp<std::uint64_t>(maxBytes / 32, 256u << 10, 4u << 20);
-}
-std::uint64_t walReserveBytes(std::uint64_t maxBytes) { return 2 * checkpointBytes(maxBytes); }
-constexpr std::uint64_t kShmReserve = 64u << 10;
-
-int walHook(void* frames, sqlite3*, const char*, int count) {
-    *static_cast<std::int64_t*>(frames) = count;
-    return SQLITE_OK;
-}
-
-// A run of queued records, for range-for.
-template <typename T>
-struct Range {
-    const T* first;
-    std::size_t count;
-    const T* begin() const { return first; }
-    const T* end() const { return first + count; }
-};
-template <typename T>
-Range(const T*, std::size_t) -> Range<T>;
-
-std::vector<float> blobFloats(sqlite3_stmt* stmt, int column) {
-    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
-    std::vector<float> out(static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)) /
-                           sizeof(float));
-    if (!out.empty()) std::memcpy(out.data(), blob, out.size() * sizeof(float));
-    return out;
-}
-
-}  // namespace
+}  // namespace history_sql
 
 HistoryStore::~HistoryStore() {
     {
@@ -262,145 +171,6 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
         writer_ = std::thread([this] { writerLoop(); });
     }
     return true;
-}
-
-bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
-    if (readOnly) {
-        // A file of any release reads; only its records are required.
-        return exec(db_, "SELECT count(*) FROM history LIMIT 1", &error);
-    }
-    sqlite3_create_function(db_, "local_ms", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                            localMsFunction, nullptr, nullptr);
-    const bool memory = path_ == ":memory:" || path_.empty();
-    if (!memory && !exec(db_, "PRAGMA journal_mode=WAL", &error)) return false;
-    {
-        Statement mode(db_, "PRAGMA journal_mode");
-        if (!memory && (!mode.row() || mode.text(0) != "wal")) {
-            error = "cannot use a write-ahead log here";
-            return false;
-        }
-    }
-    pageSize_ = static_cast<int>(scalar(db_, "PRAGMA page_size", 4096));
-    const std::string pragmas =
-        "PRAGMA synchronous=FULL; PRAGMA wal_autocheckpoint=0; PRAGMA cache_size=-4096;"
-        " PRAGMA journal_size_limit=" +
-        std::to_string(walReserveBytes(options_.maxBytes)) + ";";
-    if (!exec(db_, pragmas.c_str(), &error)) return false;
-    sqlite3_wal_hook(db_, walHook, &walFrames_);
-
-    const char* schema =
-        "BEGIN;"
-        "CREATE TABLE IF NOT EXISTS history ("
-        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-        " data_id INTEGER NOT NULL,"
-        " time TEXT NOT NULL,"
-        " record BLOB NOT NULL,"
-        " unix_ms INTEGER,"
-        " coding INTEGER NOT NULL DEFAULT 0);"
-        "CREATE TABLE IF NOT EXISTS consolidated ("
-        " id INTEGER PRIMARY KEY,"
-        " step INTEGER NOT NULL,"
-        " data_id INTEGER NOT NULL,"
-        " start INTEGER NOT NULL,"
-        " count INTEGER NOT NULL,"
-        " layout INTEGER NOT NULL,"
-        " vals BLOB NOT NULL);"
-        "CREATE UNIQUE INDEX IF NOT EXISTS consolidated_by_step"
-        " ON consolidated (step, data_id, start);"
-        "CREATE TABLE IF NOT EXISTS layouts (id INTEGER PRIMARY KEY, signals TEXT NOT NULL"
-        " UNIQUE);"
-        "CREATE TABLE IF NOT EXISTS tiers (name TEXT PRIMARY KEY, step INTEGER NOT NULL,"
-        " span INTEGER NOT NULL);"
-        "CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value);"
-        "COMMIT;";
-    if (!exec(db_, schema, &error)) {
-        exec(db_, "ROLLBACK");
-        return false;
-    }
-    if (!migrate(error)) return false;
-
-    // What this run keeps, written down for `vedhost history --info` and
-    // for the names --resolution accepts.
-    exec(db_, "BEGIN");
-    exec(db_, "DELETE FROM tiers");
-    for (const TierShape& t : options_.tiers) {
-        Statement put(db_, "INSERT INTO tiers (name, step, span) VALUES (?, ?, ?)");
-        sqlite3_bind_text(put.get(), 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
-        put.bind(2, t.step).bind(3, t.span).done();
-    }
-    {
-        Statement put(db_, "INSERT OR REPLACE INTO settings (key, value) VALUES ('max_bytes', ?)");
-        put.bind(1, static_cast<std::int64_t>(options_.maxBytes)).done();
-    }
-    const std::string layout = layoutText(layout_);
-    {
-        Statement put(db_, "INSERT OR IGNORE INTO layouts (signals) VALUES (?)");
-        sqlite3_bind_text(put.get(), 1, layout.c_str(), -1, SQLITE_TRANSIENT);
-        put.done();
-        Statement get(db_, "SELECT id FROM layouts WHERE signals = ?");
-        sqlite3_bind_text(get.get(), 1, layout.c_str(), -1, SQLITE_TRANSIENT);
-        if (get.row()) layoutId_ = get.integer(0);
-    }
-    if (!exec(db_, "COMMIT", &error)) return false;
-
-    for (const TierShape& t : options_.tiers) tiers_.push_back({t, {}});
-    // The meters whose steps may still be open: those of the newest records
-    // (every meter, after an upgrade, whose records were never consolidated).
-    {
-        Statement ids(db_, upgraded_ ? "SELECT DISTINCT data_id FROM history"
-                                     : "SELECT DISTINCT data_id FROM history WHERE id >"
-                                       " (SELECT max(id) FROM history) - 10000");
-        while (ids.row()) meters_.insert(static_cast<unsigned>(ids.integer(0)));
-    }
-    now_ = scalar(db_, "SELECT max(unix_ms) FROM history", 0) / 1000;
-    // The file may not outgrow the cap; a file from an older release that is
-    // already larger keeps its size (its records are kept) and stops there.
-    const std::int64_t pages = scalar(db_, "PRAGMA page_count");
-    const std::int64_t capPages = budgetBytes() / pageSize_;
-    limitPages_ = std::max(pages, capPages);
-    appliedLimit_ = limitPages_;
-    exec(db_, ("PRAGMA max_page_count=" + std::to_string(limitPages_)).c_str());
-    return true;
-}
-
-// A database of the first release has no unix times and no tiers; its
-// records are kept, each given the unix time of its local time text, in
-// transactions of bounded size so an interrupted upgrade goes on at the next
-// start.
-bool HistoryStore::migrate(std::string& error) {
-    if (scalar(db_, "PRAGMA user_version") >= kSchemaVersion) return true;
-    upgraded_ = true;
-    bool hasUnix = false, hasCoding = false;
-    {
-        Statement columns(db_, "PRAGMA table_info(history)");
-        while (columns.row()) {
-            hasUnix = hasUnix || columns.text(1) == "unix_ms";
-            hasCoding = hasCoding || columns.text(1) == "coding";
-        }
-    }
-    if (!hasUnix && !exec(db_, "ALTER TABLE history ADD COLUMN unix_ms INTEGER", &error))
-        return false;
-    if (!hasCoding &&
-        !exec(db_, "ALTER TABLE history ADD COLUMN coding INTEGER NOT NULL DEFAULT 0", &error))
-        return false;
-    const std::string chunk =
-        "UPDATE history SET unix_ms = local_ms(time) WHERE id IN"
-        " (SELECT id FROM history WHERE unix_ms IS NULL LIMIT " +
-        std::to_string(kMigrateChunk) + ")";
-    for (;;) {
-        if (!exec(db_, chunk.c_str(), &error)) return false;
-        if (sqlite3_changes(db_) == 0) break;
-        checkpointIfDue();
-    }
-    return exec(db_,
-                "BEGIN;"
-                // One index by time alone: a commit adds to its one end.
-                "CREATE INDEX IF NOT EXISTS history_at ON history (unix_ms);"
-                "DROP INDEX IF EXISTS history_by_meter;"
-                "DROP INDEX IF EXISTS history_by_time;"
-                "PRAGMA user_version=3;"
-                "COMMIT;",
-                &error);
 }
 
 std::uint64_t HistoryStore::freeDiskBytes() const { return freeDiskBytesAt(path_); }
@@ -647,218 +417,6 @@ bool HistoryStore::insertBatch(const Pending* batch, std::size_t count) {
 
 std::vector<unsigned> HistoryStore::meters() {
     return std::vector<unsigned>(meters_.begin(), meters_.end());
-}
-
-// Makes the steps of each tier that have ended, for every meter: from the
-// full records for the first tier, from the tier before for the others. A
-// tier never runs ahead of the one it is made from.
-bool HistoryStore::consolidate(bool& more) {
-    more = false;
-    if (tiers_.empty()) return true;
-    const auto ids = meters();
-    std::map<std::int64_t, std::vector<ConsolidatedSignal>> layouts;  // by layout id
-    auto layoutOf = [&](std::int64_t id) -> const std::vector<ConsolidatedSignal>& {
-        auto it = layouts.find(id);
-        if (it != layouts.end()) return it->second;
-        Statement get(db_, "SELECT signals FROM layouts WHERE id = ?");
-        get.bind(1, id);
-        return layouts[id] = get.row() ? parseLayout(get.text(0)) : layout_;
-    };
-    Statement put(db_,
-                  "INSERT OR REPLACE INTO consolidated (step, data_id, start, count, layout, vals)"
-                  " VALUES (?, ?, ?, ?, ?, ?)");
-    for (unsigned dataId : ids) {
-        std::int64_t sourceDone = now_;  // the full records are complete up to now
-        for (std::size_t k = 0; k < tiers_.size(); ++k) {
-            Tier& tier = tiers_[k];
-            const std::int64_t step = tier.shape.step;
-            auto known = tier.doneThrough.find(dataId);
-            if (known == tier.doneThrough.end()) {
-                Statement last(db_,
-                               "SELECT max(start) FROM consolidated WHERE step = ? AND"
-                               " data_id = ?");
-                last.bind(1, step).bind(2, dataId);
-                const std::int64_t begin = last.row() && !last.null(0)
-                                               ? last.integer(0) + step
-                                               : std::numeric_limits<std::int64_t>::min();
-                known = tier.doneThrough.emplace(dataId, begin).first;
-            }
-            std::int64_t& done = known->second;
-            // A step has ended once a round at or after its end is stored.
-            const std::int64_t end = floorTo(std::min(now_, sourceDone), step);
-            if (done >= end) {
-                sourceDone = done;
-                continue;
-            }
-            // The first source row at or after `done`, so a gap costs nothing.
-            std::int64_t first;
-            if (k == 0) {
-                Statement s(db_,
-                            "SELECT min(unix_ms) FROM history WHERE data_id = ? AND unix_ms >= ?");
-                const std::int64_t from =
-                    done == std::numeric_limits<std::int64_t>::min() ? done : done * 1000;
-                s.bind(1, dataId).bind(2, from);
-                if (!s.row() || s.null(0)) {
-                    done = end;
-                    sourceDone = done;
-                    continue;
-                }
-                first = floorTo(s.integer(0) / 1000, step);
-            } else {
-                Statement s(db_,
-                            "SELECT min(start) FROM consolidated WHERE step = ? AND data_id = ?"
-                            " AND start >= ?");
-                s.bind(1, tiers_[k - 1].shape.step).bind(2, dataId).bind(3, done);
-                if (!s.row() || s.null(0)) {
-                    done = end;
-                    sourceDone = done;
-                    continue;
-                }
-                first = floorTo(s.integer(0), step);
-            }
-            std::int64_t stop = end;
-            if (first < end && (end - first) / step > kStepsPerCommit) {
-                stop = first + kStepsPerCommit * step;
-                more = true;
-            }
-            if (first >= stop) {
-                done = std::max(done, first >= end ? end : done);
-                sourceDone = done;
-                continue;
-            }
-            // Walk the source rows in time order, one step at a time.
-            std::optional<StepAccumulator> acc;
-            std::int64_t accStart = 0;
-            auto emit = [&]() -> bool {
-                if (!acc || acc->count() == 0) return true;
-                const auto v = acc->values();
-                sqlite3_reset(put.get());
-                put.bind(1, step).bind(2, dataId).bind(3, accStart).bind(4, acc->count());
-                put.bind(5, layoutId_);
-                sqlite3_bind_blob(put.get(), 6, v.data(),
-                                  static_cast<int>(v.size() * sizeof(float)), SQLITE_STATIC);
-                return put.done();
-            };
-            auto feed = [&](std::int64_t t) {
-                const std::int64_t s = floorTo(t, step);
-                if (!acc || s != accStart) {
-                    if (!emit()) return false;
-                    acc.emplace(layout_);
-                    accStart = s;
-                }
-                return true;
-            };
-            if (k == 0) {
-                Statement rows(db_,
-                               "SELECT unix_ms, record, coding FROM history WHERE data_id = ? AND"
-                               " unix_ms >= ? AND unix_ms < ? ORDER BY unix_ms");
-                rows.bind(1, dataId).bind(2, first * 1000).bind(3, stop * 1000);
-                while (rows.row()) {
-                    if (!feed(floorTo(rows.integer(0), 1000) / 1000)) return false;
-                    const auto bytes = recordBytes(rows.get(), 1, 2);
-                    if (bytes.size() == kRecordBytes) acc->addRecord(bytes.data());
-                }
-            } else {
-                Statement rows(db_,
-                               "SELECT start, count, layout, vals FROM consolidated WHERE step = ?"
-                               " AND data_id = ? AND start >= ? AND start < ? ORDER BY start");
-                rows.bind(1, tiers_[k - 1].shape.step).bind(2, dataId).bind(3, first).bind(4, stop);
-                while (rows.row()) {
-                    if (!feed(rows.integer(0))) return false;
-                    const auto& source = layoutOf(rows.integer(2));
-                    const auto v = blobFloats(rows.get(), 3);
-                    if (v.size() < layoutWidth(source)) continue;
-                    acc->addRow(source, v.data(), rows.integer(1));
-                }
-            }
-            if (!emit()) return false;
-            done = stop;
-            sourceDone = done;
-        }
-    }
-    return true;
-}
-
-// Rows of each tier older than its span go, once an hour of record time.
-bool HistoryStore::trimTiersByAge() {
-    Statement drop(db_, "DELETE FROM consolidated WHERE step = ? AND start < ?");
-    for (const Tier& tier : tiers_) {
-        sqlite3_reset(drop.get());
-        drop.bind(1, tier.shape.step).bind(2, now_ - tier.shape.span);
-        if (!drop.done()) return false;
-    }
-    lastAgeTrim_ = now_;
-    return true;
-}
-
-// Frees room in the file for `needBytes` more, within the cap (or within the
-// file as it is, when the disk is full). Deletes in larger bites than needed
-// so the next commits find free pages without deleting again.
-bool HistoryStore::makeRoom(std::uint64_t needBytes, std::int64_t limitPages) {
-    const std::int64_t pageSize = pageSize_;
-    const std::int64_t needPages = static_cast<std::int64_t>(needBytes) / pageSize + 1;
-    auto room = [&] {
-        const std::int64_t pages = scalar(db_, "PRAGMA page_count");
-        const std::int64_t free = scalar(db_, "PRAGMA freelist_count");
-        return std::max<std::int64_t>(0, limitPages - pages) + free;
-    };
-    if (room() >= needPages) return true;
-    const std::int64_t target = needPages + std::max<std::int64_t>(16, limitPages / 128);
-    const std::int64_t floorMs = (now_ - options_.fullFloorSeconds) * 1000;
-    // The full records older than the first tier has made are safe to drop.
-    std::int64_t madeMs = std::numeric_limits<std::int64_t>::max();
-    if (!tiers_.empty())
-        for (const auto& [id, done] : tiers_[0].doneThrough)
-            madeMs = std::min(
-                madeMs, done == std::numeric_limits<std::int64_t>::min() ? madeMs : done * 1000);
-    auto deleted = [&](Statement& stmt) { return stmt.done() && sqlite3_changes(db_) > 0; };
-    // 1. Full records past the newest hour, oldest first.
-    while (room() < target) {
-        const std::int64_t bite = std::max<std::int64_t>(8, (target - room()) * 4);
-        Statement drop(db_,
-                       "DELETE FROM history WHERE id IN (SELECT id FROM history WHERE"
-                       " unix_ms < ? ORDER BY id LIMIT ?)");
-        drop.bind(1, std::min(floorMs, madeMs)).bind(2, bite);
-        if (!deleted(drop)) break;
-    }
-    // 2. The oldest rows of each tier, a bite of each in turn.
-    while (room() < target) {
-        bool any = false;
-        Statement steps(db_, "SELECT DISTINCT step FROM consolidated");
-        std::vector<std::int64_t> present;
-        while (steps.row()) present.push_back(steps.integer(0));
-        for (std::int64_t step : present) {
-            Statement drop(db_,
-                           "DELETE FROM consolidated WHERE id IN (SELECT id FROM consolidated"
-                           " WHERE step = ? ORDER BY start LIMIT 64)");
-            drop.bind(1, step);
-            any = deleted(drop) || any;
-        }
-        if (!any) break;
-    }
-    // 3. The remaining full records but each meter's newest.
-    while (room() < target) {
-        Statement drop(db_,
-                       "DELETE FROM history WHERE id IN (SELECT id FROM history WHERE id NOT IN"
-                       " (SELECT max(id) FROM history GROUP BY data_id) ORDER BY id LIMIT 256)");
-        if (!deleted(drop)) break;
-    }
-    return room() >= needPages;
-}
-
-void HistoryStore::checkpointIfDue() {
-    const std::int64_t frameBytes = pageSize_ + 24;
-    if (walFrames_ * frameBytes < static_cast<std::int64_t>(checkpointBytes(options_.maxBytes)))
-        return;
-    int log = 0, copied = 0;
-    // A passive checkpoint first; a reader that holds the WAL past its room
-    // is waited for (the busy time-out) so the WAL starts over.
-    const bool pressed = walFrames_ * frameBytes >=
-                         static_cast<std::int64_t>(walReserveBytes(options_.maxBytes) * 3 / 4);
-    sqlite3_wal_checkpoint_v2(db_, nullptr,
-                              pressed ? SQLITE_CHECKPOINT_RESTART : SQLITE_CHECKPOINT_PASSIVE, &log,
-                              &copied);
-    if (log >= 0 && copied == log) walFrames_ = 0;
 }
 
 std::optional<HistoryRow> HistoryStore::newest(unsigned dataId) {

@@ -413,6 +413,17 @@ bool buildHistoryQuery(const CLI::App& history, const HistoryArgs& args, History
 
 }  // namespace
 
+std::string HostConfig::spelled(const char* member, const char* flag) const {
+    const auto it = sources.find(member);
+    return it != sources.end() && it->second == Source::CommandLine ? flag : member;
+}
+
+bool HostConfig::givenInDocument(const std::string& prefix) const {
+    return std::any_of(sources.begin(), sources.end(), [&](const auto& given) {
+        return given.first.rfind(prefix, 0) == 0 && given.second == Source::Document;
+    });
+}
+
 const std::vector<const OptionTable*>& optionTables() {
     static const std::vector<const OptionTable*> tables = {
         &lineOptions(), &kDocumentTable, &hostOptions(), &historyOptions(),

@@ -50,6 +50,12 @@ struct HostConfig {
     // Where each setting given came from, by its document path ("mqtt.port")
     // or, for the command line's one-meter options, "lines[].baud".
     std::map<std::string, Source> sources;
+
+    // A member's name as the user gave it, for messages: `flag` when it came
+    // from the command line, else the document's `member`.
+    std::string spelled(const char* member, const char* flag) const;
+    // True when a member under `prefix` ("mqtt.") came from the document.
+    bool givenInDocument(const std::string& prefix) const;
 };
 
 // `vedhost history FILE [--data-id N] [--since T] [--until T] [--resolution R]

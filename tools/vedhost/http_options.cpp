@@ -13,12 +13,6 @@ HttpOptions& http(HostConfig& c) {
     return *c.http;
 }
 
-// A member's name as the user gave it, for messages.
-std::string spelled(const HostConfig& c, const char* member, const char* flag) {
-    const auto it = c.sources.find(member);
-    return it != c.sources.end() && it->second == Source::CommandLine ? flag : member;
-}
-
 Json::Value shown(const HostConfig& c, std::string HttpOptions::*field) {
     return c.http ? textOrNull((*c.http).*field) : Json::Value();
 }
@@ -88,29 +82,26 @@ bool finishHttp(HostConfig& c, std::string& error) {
     if (!c.http) return true;
     HttpOptions& h = *c.http;
     if (!c.sources.count("http.listen")) {
-        bool fromDocument = false;
-        for (const auto& [member, source] : c.sources)
-            fromDocument =
-                fromDocument || (member.rfind("http.", 0) == 0 && source == Source::Document);
-        error = fromDocument ? "http.listen: missing; the other \"http\" members need it"
-                             : "the --http-* options need --http ADDR:PORT";
+        error = c.givenInDocument("http.")
+                    ? "http.listen: missing; the other \"http\" members need it"
+                    : "the --http-* options need --http ADDR:PORT";
         return false;
     }
     if (h.tlsCertFile.empty() != h.tlsKeyFile.empty()) {
-        error = spelled(c, "http.tls_cert", "--http-tls-cert") + " and " +
-                spelled(c, "http.tls_key", "--http-tls-key") + " go together";
+        error = c.spelled("http.tls_cert", "--http-tls-cert") + " and " +
+                c.spelled("http.tls_key", "--http-tls-key") + " go together";
         return false;
     }
     // Event streams hold their connections open: some must stay for the rest.
     if (h.eventClients >= h.connections) {
-        error = spelled(c, "http.event_clients", "--http-event-clients") + " (" +
+        error = c.spelled("http.event_clients", "--http-event-clients") + " (" +
                 std::to_string(h.eventClients) + ") must be below " +
-                spelled(c, "http.connections", "--http-connections") + " (" +
+                c.spelled("http.connections", "--http-connections") + " (" +
                 std::to_string(h.connections) + ")";
         return false;
     }
     if (!h.passwordFile.empty()) {
-        const std::string name = spelled(c, "http.password_file", "--http-password-file");
+        const std::string name = c.spelled("http.password_file", "--http-password-file");
         if (!readFirstLine(h.passwordFile, h.credentials, error)) {
             error = name + ": " + error;
             return false;
@@ -120,9 +111,9 @@ bool finishHttp(HostConfig& c, std::string& error) {
             return false;
         }
     }
-    if (!h.tlsCertFile.empty() && (!readFile(h.tlsCertFile, h.tlsCert, error) ||
-                                   !readFile(h.tlsKeyFile, h.tlsKey, error))) {
-        error = spelled(c, "http.tls_cert", "--http-tls-cert") + ": " + error;
+    if (!h.tlsCertFile.empty() &&
+        (!readFile(h.tlsCertFile, h.tlsCert, error) || !readFile(h.tlsKeyFile, h.tlsKey, error))) {
+        error = c.spelled("http.tls_cert", "--http-tls-cert") + ": " + error;
         return false;
     }
     return true;

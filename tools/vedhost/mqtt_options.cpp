@@ -13,12 +13,6 @@ MqttOptions& mqtt(HostConfig& c) {
     return *c.mqtt;
 }
 
-// A member's name as the user gave it, for messages.
-std::string spelled(const HostConfig& c, const char* member, const char* flag) {
-    const auto it = c.sources.find(member);
-    return it != c.sources.end() && it->second == Source::CommandLine ? flag : member;
-}
-
 bool validPrefix(const std::string& prefix) {
     return !prefix.empty() && prefix.find_first_of("+#") == std::string::npos &&
            prefix.back() != '/';
@@ -132,18 +126,15 @@ bool finishMqtt(HostConfig& c, std::string& error) {
     if (!c.mqtt) return true;
     MqttOptions& m = *c.mqtt;
     if (m.host.empty()) {
-        bool fromDocument = false;
-        for (const auto& [member, source] : c.sources)
-            fromDocument =
-                fromDocument || (member.rfind("mqtt.", 0) == 0 && source == Source::Document);
-        error = fromDocument ? "mqtt.host: missing; the other \"mqtt\" members need the broker"
-                             : "the --mqtt-* options need --mqtt HOST:PORT";
+        error = c.givenInDocument("mqtt.")
+                    ? "mqtt.host: missing; the other \"mqtt\" members need the broker"
+                    : "the --mqtt-* options need --mqtt HOST:PORT";
         return false;
     }
     if (!m.passwordFile.empty()) {
-        const std::string name = spelled(c, "mqtt.password_file", "--mqtt-password-file");
+        const std::string name = c.spelled("mqtt.password_file", "--mqtt-password-file");
         if (m.user.empty()) {
-            error = name + " needs " + spelled(c, "mqtt.password_file", "--mqtt-user");
+            error = name + " needs " + c.spelled("mqtt.password_file", "--mqtt-user");
             if (name == "mqtt.password_file") error = name + ": needs \"user\"";
             return false;
         }
@@ -155,7 +146,7 @@ bool finishMqtt(HostConfig& c, std::string& error) {
     if (!m.tlsCaFile.empty()) {
         std::string ignored;
         if (!readFile(m.tlsCaFile, ignored, error)) {
-            error = spelled(c, "mqtt.tls_ca", "--mqtt-tls-ca") + ": " + error;
+            error = c.spelled("mqtt.tls_ca", "--mqtt-tls-ca") + ": " + error;
             return false;
         }
     }

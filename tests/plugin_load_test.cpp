@@ -23,6 +23,25 @@ std::string pluginPath() {
     return path != nullptr ? path : "ved96.so";
 }
 
+// ved96.so opened as a host opens it, and its one entry point.
+void openPlugin(void*& handle, GetProviders& getProviders) {
+    handle = dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    getProviders = reinterpret_cast<GetProviders>(dlsym(handle, "get_providers"));
+    ASSERT_NE(getProviders, nullptr) << dlerror();
+}
+
+// A meter made through the plug-in's only provider, which `providers` keeps.
+void makeMeter(GetProviders getProviders, std::vector<std::shared_ptr<Provider>>& providers,
+               std::unique_ptr<SMDVDevice>& device) {
+    providers = getProviders();
+    ASSERT_EQ(providers.size(), 1u);
+    auto* provider = dynamic_cast<SMDSPDeviceProvider*>(providers[0].get());
+    ASSERT_NE(provider, nullptr);
+    device.reset(provider->create());
+    ASSERT_NE(device, nullptr);
+}
+
 std::vector<std::string> lines(const std::string& command) {
     std::vector<std::string> out;
     FILE* pipe = popen(command.c_str(), "r");
@@ -38,19 +57,15 @@ std::vector<std::string> lines(const std::string& command) {
 }
 
 TEST(PluginLoad, GetProvidersByNameMakesAMeterThatCompletesARound) {
-    void* handle = dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-    auto getProviders = reinterpret_cast<GetProviders>(dlsym(handle, "get_providers"));
-    ASSERT_NE(getProviders, nullptr) << dlerror();
+    void* handle = nullptr;
+    GetProviders getProviders = nullptr;
+    ASSERT_NO_FATAL_FAILURE(openPlugin(handle, getProviders));
     {
         fake::Host host;
         host.meter.registers[0] = 2301;
-        auto providers = getProviders();
-        ASSERT_EQ(providers.size(), 1u);
-        auto* provider = dynamic_cast<SMDSPDeviceProvider*>(providers[0].get());
-        ASSERT_NE(provider, nullptr);
-        std::unique_ptr<SMDVDevice> device(provider->create());
-        ASSERT_NE(device, nullptr);
+        std::vector<std::shared_ptr<Provider>> providers;
+        std::unique_ptr<SMDVDevice> device;
+        ASSERT_NO_FATAL_FAILURE(makeMeter(getProviders, providers, device));
         EXPECT_EQ(device->DeviceType(), "ved96");
         auto* modbus = dynamic_cast<SPModbus*>(device.get());
         ASSERT_NE(modbus, nullptr);
@@ -73,20 +88,16 @@ TEST(PluginLoad, GetProvidersByNameMakesAMeterThatCompletesARound) {
 // unloaded, as when the host reloads its drivers: nothing in it may point
 // into the library.
 TEST(PluginLoad, AKeptReportOutlivesThePlugin) {
-    void* handle = dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-    auto getProviders = reinterpret_cast<GetProviders>(dlsym(handle, "get_providers"));
-    ASSERT_NE(getProviders, nullptr) << dlerror();
+    void* handle = nullptr;
+    GetProviders getProviders = nullptr;
+    ASSERT_NO_FATAL_FAILURE(openPlugin(handle, getProviders));
     Json::Value kept;
     std::string textBefore;
     {
         fake::Host host;
-        auto providers = getProviders();
-        ASSERT_EQ(providers.size(), 1u);
-        auto* provider = dynamic_cast<SMDSPDeviceProvider*>(providers[0].get());
-        ASSERT_NE(provider, nullptr);
-        std::unique_ptr<SMDVDevice> device(provider->create());
-        ASSERT_NE(device, nullptr);
+        std::vector<std::shared_ptr<Provider>> providers;
+        std::unique_ptr<SMDVDevice> device;
+        ASSERT_NO_FATAL_FAILURE(makeMeter(getProviders, providers, device));
 
         // A record image from the cache: phase A voltage 2301, wiring code 1.
         std::vector<unsigned char> image(1009, 0);

@@ -509,8 +509,8 @@ TEST_F(MqttE2E, EachMeterIsAnnouncedWithTheBuiltInPresentationFieldByField) {
                    "homeassistant", "--plugin-log", dir_ / "plugin.log"});
     ASSERT_EQ(host.wait(60000ms), 0) << hostErr();
     const auto announced = retainedAnnouncements(broker.port());
-    // Thirty-three signals of the built-in presentation for each meter.
-    EXPECT_EQ(announced.size(), 66u);
+    // Forty-two signals of the built-in presentation for each meter.
+    EXPECT_EQ(announced.size(), 84u);
 
     // Written out from the meter's register units and the classes an energy
     // dashboard asks for, not taken from the host's table.
@@ -617,7 +617,7 @@ TEST_F(MqttE2E, AnnouncementsNoLongerConfiguredAreCleared) {
                                "--rounds", "1", "--mqtt", broker.address(), "--mqtt-discovery",
                                "homeassistant", "--plugin-log", dir_ / "plugin.log"});
     ASSERT_EQ(before.wait(60000ms), 0) << hostErr();
-    ASSERT_EQ(retainedAnnouncements(broker.port()).size(), 66u);
+    ASSERT_EQ(retainedAnnouncements(broker.port()).size(), 84u);
 
     // Meter 1 leaves the configuration; meter 2 keeps two of its signals.
     Subscriber ha(broker.port(), false, "", "", kDiscovery);
@@ -633,10 +633,10 @@ TEST_F(MqttE2E, AnnouncementsNoLongerConfiguredAreCleared) {
         for (const auto& m : ha.messages()) n += m.payload.empty();
         return n;
     };
-    ASSERT_TRUE(eventually([&] { return cleared() >= 64; }, kDeadline)) << hostErr();
+    ASSERT_TRUE(eventually([&] { return cleared() >= 82; }, kDeadline)) << hostErr();
     after.signal(SIGTERM);
     ASSERT_EQ(after.wait(kDeadline), 0) << hostErr();
-    EXPECT_EQ(cleared(), 64u);
+    EXPECT_EQ(cleared(), 82u);
     const std::string err = hostErr();
     EXPECT_EQ(countOf(err, "discovery: cleared announcements no longer configured (ved96 meter 1)"),
               1u)

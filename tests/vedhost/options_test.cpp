@@ -311,6 +311,10 @@ TEST(Document, RefusesWithOneLineNamingTheMember) {
         {line + R"(, "http": {"password_file": "pw"})", "http.listen: missing"},
         {line + R"(, "http": {"listen": "8080", "tls_cert": "pw"})",
          "http.tls_cert and http.tls_key go together"},
+        {line + R"(, "http": {"listen": "8080", "password_file": "pw"})",
+         "http.password_file: @/pw: expected USER:PASSWORD on its first line"},
+        {line + R"(, "http": {"listen": "8080", "tls_cert": "pw", "tls_key": "none.pem"})",
+         "http.tls_key: cannot read @/none.pem"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.members);

@@ -111,9 +111,13 @@ bool finishHttp(HostConfig& c, std::string& error) {
             return false;
         }
     }
-    if (!h.tlsCertFile.empty() &&
-        (!readFile(h.tlsCertFile, h.tlsCert, error) || !readFile(h.tlsKeyFile, h.tlsKey, error))) {
+    if (h.tlsCertFile.empty()) return true;
+    if (!readFile(h.tlsCertFile, h.tlsCert, error)) {
         error = c.spelled("http.tls_cert", "--http-tls-cert") + ": " + error;
+        return false;
+    }
+    if (!readFile(h.tlsKeyFile, h.tlsKey, error)) {
+        error = c.spelled("http.tls_key", "--http-tls-key") + ": " + error;
         return false;
     }
     return true;

@@ -418,6 +418,13 @@ std::string HostConfig::spelled(const char* member, const char* flag) const {
     return it != sources.end() && it->second == Source::CommandLine ? flag : member;
 }
 
+bool HostConfig::readNamedFile(const char* member, const char* flag, const std::string& path,
+                               std::string& text, std::string& error) const {
+    if (readFile(path, text, error)) return true;
+    error = spelled(member, flag) + ": " + error;
+    return false;
+}
+
 bool HostConfig::givenInDocument(const std::string& prefix) const {
     return std::any_of(sources.begin(), sources.end(), [&](const auto& given) {
         return given.first.rfind(prefix, 0) == 0 && given.second == Source::Document;

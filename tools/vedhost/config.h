@@ -56,6 +56,9 @@ struct HostConfig {
     std::string spelled(const char* member, const char* flag) const;
     // True when a member under `prefix` ("mqtt.") came from the document.
     bool givenInDocument(const std::string& prefix) const;
+    // Reads the file a member names; a failure names the member as spelled().
+    bool readNamedFile(const char* member, const char* flag, const std::string& path,
+                       std::string& text, std::string& error) const;
 };
 
 // `vedhost history FILE [--data-id N] [--since T] [--until T] [--resolution R]

@@ -101,26 +101,19 @@ bool finishHttp(HostConfig& c, std::string& error) {
         return false;
     }
     if (!h.passwordFile.empty()) {
-        const std::string name = c.spelled("http.password_file", "--http-password-file");
-        if (!readFirstLine(h.passwordFile, h.credentials, error)) {
-            error = name + ": " + error;
+        if (!c.readNamedFile("http.password_file", "--http-password-file", h.passwordFile,
+                             h.credentials, error))
             return false;
-        }
+        h.credentials = firstLine(h.credentials);
         if (h.credentials.find(':') == std::string::npos) {
-            error = name + ": " + h.passwordFile + ": expected USER:PASSWORD on its first line";
+            error = c.spelled("http.password_file", "--http-password-file") + ": " +
+                    h.passwordFile + ": expected USER:PASSWORD on its first line";
             return false;
         }
     }
-    if (h.tlsCertFile.empty()) return true;
-    if (!readFile(h.tlsCertFile, h.tlsCert, error)) {
-        error = c.spelled("http.tls_cert", "--http-tls-cert") + ": " + error;
-        return false;
-    }
-    if (!readFile(h.tlsKeyFile, h.tlsKey, error)) {
-        error = c.spelled("http.tls_key", "--http-tls-key") + ": " + error;
-        return false;
-    }
-    return true;
+    return h.tlsCertFile.empty() ||
+           (c.readNamedFile("http.tls_cert", "--http-tls-cert", h.tlsCertFile, h.tlsCert, error) &&
+            c.readNamedFile("http.tls_key", "--http-tls-key", h.tlsKeyFile, h.tlsKey, error));
 }
 
 const OptionTable kTable = optionTable(kRows, finishHttp);

@@ -105,10 +105,8 @@ bool readFile(const std::string& path, std::string& text, std::string& error) {
     return true;
 }
 
-bool readFirstLine(const std::string& path, std::string& line, std::string& error) {
-    if (!readFile(path, line, error)) return false;
-    line.erase(std::min(line.find_first_of("\r\n"), line.size()));
-    return true;
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
 }
 
 bool parseJson(const std::string& text, Json::Value& value, std::string& error) {

@@ -28,8 +28,8 @@ constexpr std::size_t kMaxFileBytes = 16u << 20;
 // Reads a whole file of at most kMaxFileBytes; false with a reason when it
 // cannot be read or is larger.
 bool readFile(const std::string& path, std::string& text, std::string& error);
-// The first line of a file, without its end: where a secret is kept.
-bool readFirstLine(const std::string& path, std::string& line, std::string& error);
+// The first line of a text, without its end: where a secret file keeps it.
+std::string firstLine(const std::string& text);
 
 // Reads a file holding one JSON object; the reason names the file.
 // `what` says what the file is for ("settings").

@@ -138,19 +138,16 @@ bool finishMqtt(HostConfig& c, std::string& error) {
             if (name == "mqtt.password_file") error = name + ": needs \"user\"";
             return false;
         }
-        if (!readFirstLine(m.passwordFile, m.password, error)) {
-            error = name + ": " + error;
+        if (!c.readNamedFile("mqtt.password_file", "--mqtt-password-file", m.passwordFile,
+                             m.password, error))
             return false;
-        }
+        m.password = firstLine(m.password);
     }
-    if (!m.tlsCaFile.empty()) {
-        std::string ignored;
-        if (!readFile(m.tlsCaFile, ignored, error)) {
-            error = c.spelled("mqtt.tls_ca", "--mqtt-tls-ca") + ": " + error;
-            return false;
-        }
-    }
-    return true;
+    // The library reads the CA file itself; reading it now stops the host
+    // before any line is opened when it cannot be read.
+    std::string ignored;
+    return m.tlsCaFile.empty() ||
+           c.readNamedFile("mqtt.tls_ca", "--mqtt-tls-ca", m.tlsCaFile, ignored, error);
 }
 
 const OptionTable kTable = optionTable(kRows, finishMqtt);

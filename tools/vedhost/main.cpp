@@ -275,7 +275,7 @@ int runHost(const HostConfig& config) {
     // The web view: one more publisher, and a server that reads what it holds.
     std::unique_ptr<WebState> web;
     std::unique_ptr<HttpServer> server;
-    std::string pageUrl;
+    std::string served;  // the page's HOST:PORT, as a URL names it
     if (config.http) {
         web = std::make_unique<WebState>(config.presentation);
         for (const Line& line : lines)
@@ -288,9 +288,10 @@ int runHost(const HostConfig& config) {
         if (!server->start(error)) return configError(error);
         web->onChange([s = server.get()](unsigned dataId) { s->meterChanged(dataId); });
         services.addPublisher(web.get());
-        pageUrl = std::string(config.http->tlsCertFile.empty() ? "http" : "https") + "://" +
-                  listenHost(config.http->listen) + ":" + std::to_string(server->port()) + "/";
-        std::cerr << "vedhost: web view on " << pageUrl << std::endl;
+        served = listenHost(config.http->listen) + ":" + std::to_string(server->port());
+        std::cerr << "vedhost: web view on "
+                  << (config.http->tlsCertFile.empty() ? "http://" : "https://") << served << "/"
+                  << std::endl;
     }
 
     // The broker is one more place the results go; it may be away at start.
@@ -298,10 +299,8 @@ int runHost(const HostConfig& config) {
     if (config.mqtt) {
         // Announced devices link to the web page when the host serves one,
         // by a name other machines reach when it listens on every address.
-        const std::string link = !config.http ? ""
-                                              : pageAddress(listenHost(config.http->listen) + ":" +
-                                                                std::to_string(server->port()),
-                                                            !config.http->tlsCertFile.empty());
+        const std::string link =
+            !config.http ? "" : pageAddress(served, !config.http->tlsCertFile.empty());
         mqtt = std::make_unique<MqttSink>(*config.mqtt, config.presentation,
                                           DiscoverySite{link, VED96_VERSION});
         for (const Line& line : lines)

@@ -22,8 +22,8 @@ foreach(name IN LISTS FILES)
   string(APPEND table "    {\"/${name}\", \"${type}\", file${index}, ${size}},\n")
   math(EXPR index "${index} + 1")
 endforeach()
-file(WRITE "${OUTPUT}.tmp" "// Made by cmake/embed_files.cmake from tools/vedhost/web; do not edit.
-#include \"web_assets.h\"
+file(WRITE "${OUTPUT}.tmp" "// Made by cmake/embed_files.cmake from tools/vedhost/web/page; do not edit.
+#include \"web/web_assets.h\"
 
 namespace vedhost {
 namespace {

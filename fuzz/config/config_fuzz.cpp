@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "../scratch_dir.h"
-#include "config.h"
+#include "config/config.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::enterScratchDirectory();

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "modbus_frames.h"
+#include "lines/modbus_frames.h"
 
 namespace {
 

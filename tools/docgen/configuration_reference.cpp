@@ -2,7 +2,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "config.h"
+#include "config/config.h"
 #include "references.h"
 #include "unidata/config_file.h"
 #include "unidata/round_checks.h"

@@ -20,20 +20,20 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
-#include "event_log.h"
-#include "history_export.h"
-#include "history_store.h"
+#include "config/config.h"
+#include "hosting/event_log.h"
+#include "history/history_export.h"
+#include "history/history_store.h"
 #include "host/controller.h"
-#include "host_services.h"
-#include "http_server.h"
-#include "modbus_line.h"
-#include "mqtt_sink.h"
-#include "plugin.h"
-#include "scheduler.h"
-#include "service_notify.h"
-#include "stop_signals.h"
-#include "web_state.h"
+#include "hosting/host_services.h"
+#include "web/http_server.h"
+#include "lines/modbus_line.h"
+#include "mqtt/mqtt_sink.h"
+#include "hosting/plugin.h"
+#include "lines/scheduler.h"
+#include "service/service_notify.h"
+#include "service/stop_signals.h"
+#include "web/web_state.h"
 
 #ifndef VEDHOST_DEFAULT_PLUGIN
 #define VEDHOST_DEFAULT_PLUGIN "ved96.so"
@@ -79,13 +79,8 @@ int listHistory(const HistoryQuery& query) {
     // Times on the command line are local; the tiers are kept by unix time.
     const auto unixOf = [](const std::string& local) -> std::optional<std::int64_t> {
         if (local.empty()) return std::nullopt;
-        std::tm tm{};
-        std::sscanf(local.c_str(), "%d-%d-%dT%d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec);
-        tm.tm_year -= 1900;
-        tm.tm_mon -= 1;
-        tm.tm_isdst = -1;
-        return static_cast<std::int64_t>(std::mktime(&tm));
+        const auto ms = localTextToUnixMs(local.c_str());
+        return ms ? std::optional<std::int64_t>(*ms / 1000) : std::nullopt;
     };
     std::size_t written = 0;
     if (query.resolution == "full") {

@@ -1,0 +1,480 @@
+// Every setting in both spellings, the document's refusals, precedence and
+// the view `vedhost check-config` prints.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "config/config.h"
+
+namespace vedhost {
+namespace {
+
+// A scratch folder for documents and the files they name.
+class Folder {
+  public:
+    Folder() {
+        std::string pattern = ::testing::TempDir() + "vedhost-options-XXXXXX";
+        path_ = mkdtemp(pattern.data());
+    }
+    ~Folder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::string write(const std::string& name, const std::string& text) const {
+        std::ofstream(*this / name, std::ios::binary) << text;
+        return *this / name;
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+constexpr char kLine[] = R"("lines": [{"tcp": "127.0.0.1:1502", "meters": [{}]}])";
+
+// One setting given once on the command line and once in the document.
+struct Spelling {
+    const char* flag;
+    std::vector<std::string> args;  // after --config with `base`, when base is not empty
+    std::string base;               // members of the document the command line adds to
+    std::string document;           // members of the document that says it all
+    const char* member;             // the member check-config names
+};
+
+std::string doc(const std::string& members) { return "{" + members + "}"; }
+
+// Folders' files named with "@": "@pw" is the file pw of the scratch folder.
+std::vector<std::string> resolve(const Folder& dir, std::vector<std::string> args) {
+    for (auto& a : args)
+        if (!a.empty() && a[0] == '@') a = dir / a.substr(1);
+    return args;
+}
+std::string resolveText(const Folder& dir, std::string text) {
+    for (std::size_t at; (at = text.find("@/")) != std::string::npos;)
+        text.replace(at, 1, dir.path());
+    return text;
+}
+
+TEST(BothSpellings, EveryOptionGivesTheSameConfigurationFromEitherPlace) {
+    Folder dir;
+    dir.write("settings.json", R"({"appSetting": {"b_mode": 5}})");
+    dir.write("presentation.json", R"({"phase_voltage_a": {"scale": 0.1, "unit": "V"}})");
+    dir.write("pw", "s3cret\n");
+    dir.write("viewers", "viewer:s3cret\n");
+    dir.write("ca.pem", "a CA\n");
+    dir.write("cert.pem", "a certificate\n");
+    dir.write("key.pem", "its key\n");
+    const std::string line(kLine);
+    const std::string broker = R"("mqtt": {"host": "b"})";
+    const std::string rtu = R"("lines": [{"rtu": "/dev/ttyS3", )";
+    const Spelling rows[] = {
+        // The one-meter options against a document's one line.
+        {"--rtu", {"--rtu", "/dev/ttyS3"}, "", rtu + R"("meters": [{}]}])", "lines"},
+        {"--baud",
+         {"--rtu", "/dev/ttyS3", "--baud", "19200"},
+         "",
+         rtu + R"("baud": 19200, "meters": [{}]}])",
+         "lines"},
+        {"--parity",
+         {"--rtu", "/dev/ttyS3", "--parity", "E"},
+         "",
+         rtu + R"("parity": "E", "meters": [{}]}])",
+         "lines"},
+        {"--data-bits",
+         {"--rtu", "/dev/ttyS3", "--data-bits", "7"},
+         "",
+         rtu + R"("data_bits": 7, "meters": [{}]}])",
+         "lines"},
+        {"--stop-bits",
+         {"--rtu", "/dev/ttyS3", "--stop-bits", "2"},
+         "",
+         rtu + R"("stop_bits": 2, "meters": [{}]}])",
+         "lines"},
+        {"--frame-gap-ms",
+         {"--rtu", "/dev/ttyS3", "--frame-gap-ms", "5"},
+         "",
+         rtu + R"("frame_gap_ms": 5, "meters": [{}]}])",
+         "lines"},
+        {"--tcp",
+         {"--tcp", "10.0.0.2:1502"},
+         "",
+         R"("lines": [{"tcp": "10.0.0.2:1502", "meters": [{}]}])",
+         "lines"},
+        {"--slave",
+         {"--tcp", "h:1", "--slave", "7"},
+         "",
+         R"("lines": [{"tcp": "h:1", "meters": [{"slave": 7}]}])",
+         "lines"},
+        {"--data-id",
+         {"--tcp", "h:1", "--data-id", "42"},
+         "",
+         R"("lines": [{"tcp": "h:1", "meters": [{"data_id": 42}]}])",
+         "lines"},
+        {"--settings",
+         {"--tcp", "h:1", "--settings", "@settings.json"},
+         "",
+         R"("lines": [{"tcp": "h:1", "meters": [{"settings": "settings.json"}]}])",
+         "lines"},
+        // The host's own settings.
+        {"--interval", {"--interval", "2.5"}, line, line + R"(, "interval": 2.5)", "interval"},
+        {"--rounds", {"--rounds", "3"}, line, line + R"(, "rounds": 3)", "rounds"},
+        {"--timeout-ms",
+         {"--timeout-ms", "250"},
+         line,
+         line + R"(, "timeout_ms": 250)",
+         "timeout_ms"},
+        {"--plugin",
+         {"--plugin", "/opt/p.so"},
+         line,
+         line + R"(, "plugin": "/opt/p.so")",
+         "plugin"},
+        {"--report", {"--report", "@r.jsonl"}, line, line + R"(, "report": "r.jsonl")", "report"},
+        {"--show", {"--show"}, line, line + R"(, "show": true)", "show"},
+        {"--events", {"--events", "-"}, line, line + R"(, "events": "-")", "events"},
+        {"--plugin-log",
+         {"--plugin-log", "@plugin.log"},
+         line,
+         line + R"(, "plugin_log": "plugin.log")",
+         "plugin_log"},
+        {"--write", {"--write", "6008=2,1"}, line, line + R"(, "write": "6008=2,1")", "write"},
+        {"--presentation",
+         {"--presentation", "@presentation.json"},
+         line,
+         line + R"(, "presentation": "presentation.json")",
+         "presentation"},
+        {"--history",
+         {"--history", "@h.db"},
+         line,
+         line + R"(, "history": {"path": "h.db"})",
+         "history.path"},
+        {"--history-max-mb",
+         {"--history-max-mb", "64"},
+         line,
+         line + R"(, "history": {"max_mb": 64})",
+         "history.max_mb"},
+        {"--history-commit-seconds",
+         {"--history-commit-seconds", "2.5"},
+         line,
+         line + R"(, "history": {"commit_seconds": 2.5})",
+         "history.commit_seconds"},
+        // The broker's.
+        {"--mqtt",
+         {"--mqtt", "b:1884"},
+         line,
+         line + R"(, "mqtt": {"host": "b", "port": 1884})",
+         "mqtt.host"},
+        {"--mqtt-prefix",
+         {"--mqtt-prefix", "site/a"},
+         line + ", " + broker,
+         line + R"(, "mqtt": {"host": "b", "prefix": "site/a"})",
+         "mqtt.prefix"},
+        {"--mqtt-discovery",
+         {"--mqtt-discovery", "homeassistant"},
+         line + ", " + broker,
+         line + R"(, "mqtt": {"host": "b", "discovery": "homeassistant"})",
+         "mqtt.discovery"},
+        {"--mqtt-user",
+         {"--mqtt-user", "u"},
+         line + ", " + broker,
+         line + R"(, "mqtt": {"host": "b", "user": "u"})",
+         "mqtt.user"},
+        {"--mqtt-password-file",
+         {"--mqtt-password-file", "@pw"},
+         line + R"(, "mqtt": {"host": "b", "user": "u"})",
+         line + R"(, "mqtt": {"host": "b", "user": "u", "password_file": "pw"})",
+         "mqtt.password_file"},
+        {"--mqtt-tls-ca",
+         {"--mqtt-tls-ca", "@ca.pem"},
+         line + ", " + broker,
+         line + R"(, "mqtt": {"host": "b", "tls_ca": "ca.pem"})",
+         "mqtt.tls_ca"},
+        {"--mqtt-queue",
+         {"--mqtt-queue", "50"},
+         line + ", " + broker,
+         line + R"(, "mqtt": {"host": "b", "queue": 50})",
+         "mqtt.queue"},
+        // The web view's.
+        {"--http",
+         {"--http", "127.0.0.1:8081"},
+         line,
+         line + R"(, "http": {"listen": "127.0.0.1:8081"})",
+         "http.listen"},
+        {"--http-password-file",
+         {"--http-password-file", "@viewers"},
+         line + R"(, "http": {"listen": "8080"})",
+         line + R"(, "http": {"listen": "8080", "password_file": "viewers"})",
+         "http.password_file"},
+        {"--http-tls-cert",
+         {"--http-tls-cert", "@cert.pem"},
+         line + R"(, "http": {"listen": "8080", "tls_key": "key.pem"})",
+         line + R"(, "http": {"listen": "8080", "tls_cert": "cert.pem", "tls_key": "key.pem"})",
+         "http.tls_cert"},
+        {"--http-tls-key",
+         {"--http-tls-key", "@key.pem"},
+         line + R"(, "http": {"listen": "8080", "tls_cert": "cert.pem"})",
+         line + R"(, "http": {"listen": "8080", "tls_cert": "cert.pem", "tls_key": "key.pem"})",
+         "http.tls_key"},
+        {"--http-connections",
+         {"--http-connections", "100"},
+         line + R"(, "http": {"listen": "8080"})",
+         line + R"(, "http": {"listen": "8080", "connections": 100})",
+         "http.connections"},
+        {"--http-event-clients",
+         {"--http-event-clients", "8"},
+         line + R"(, "http": {"listen": "8080"})",
+         line + R"(, "http": {"listen": "8080", "event_clients": 8})",
+         "http.event_clients"},
+    };
+
+    // Every option a user can give has its row here.
+    for (const OptionTable* table : optionTables())
+        for (const OptionRow& row : *table) {
+            const std::string flag = row.flag != nullptr ? row.flag : "";
+            if (flag.empty() || flag == "--config" || flag == "--help" || flag == "--version")
+                continue;
+            const bool listed = std::any_of(std::begin(rows), std::end(rows),
+                                            [&](const Spelling& s) { return flag == s.flag; });
+            EXPECT_TRUE(listed) << flag << " is not given both ways here";
+        }
+
+    for (const Spelling& row : rows) {
+        SCOPED_TRACE(row.flag);
+        std::vector<std::string> args = resolve(dir, row.args);
+        if (!row.base.empty())
+            args.insert(args.begin(), {"--config", dir.write("base.json", doc(row.base))});
+        HostConfig fromCommandLine, fromDocument;
+        std::string error;
+        ASSERT_TRUE(parseCommandLine(args, "p.so", fromCommandLine, error)) << error;
+        ASSERT_TRUE(parseCommandLine({"--config", dir.write("all.json", doc(row.document))}, "p.so",
+                                     fromDocument, error))
+            << error;
+        const Json::Value a = effectiveConfiguration(fromCommandLine);
+        const Json::Value b = effectiveConfiguration(fromDocument);
+        EXPECT_EQ(a["configuration"], b["configuration"])
+            << prettyJson(a["configuration"]) << prettyJson(b["configuration"]);
+        EXPECT_EQ(a["from"][row.member].asString(), "command line");
+        EXPECT_EQ(b["from"][row.member].asString(), "document");
+    }
+}
+
+TEST(Document, RefusesWithOneLineNamingTheMember) {
+    Folder dir;
+    dir.write("pw", "s3cret\n");
+    const std::string line(kLine);
+    const struct {
+        std::string members;
+        std::string reason;  // after "config PATH: "
+    } rows[] = {
+        {line + R"(, "colour": 1)", "colour: unknown member; the document has "},
+        {line + R"(, "mqtt": {"host": "b", "prot": 1})", "mqtt.prot: unknown member; mqtt has "},
+        {line + R"(, "history": {"paht": "h.db"})", "history.paht: unknown member"},
+        {line + R"(, "mqtt": "b:1883")", R"(mqtt: expected an object, got "b:1883")"},
+        {line + R"(, "mqtt": {"host": "b", "port": 70000})",
+         "mqtt.port: expected 1..65535, got 70000"},
+        {line + R"(, "mqtt": {"host": "b", "port": 0})", "mqtt.port: expected 1..65535, got 0"},
+        {line + R"(, "mqtt": {"host": "b", "port": 18446744073709551615})",
+         "mqtt.port: expected 1..65535, got 18446744073709551615"},
+        {line + R"(, "mqtt": {"host": "b", "port": "1883"})",
+         R"(mqtt.port: expected 1..65535, got "1883")"},
+        {line + R"(, "interval": "5")", R"(interval: expected a number 0.01..86400, got "5")"},
+        {line + R"(, "interval": 0.001)", "interval: expected a number 0.01..86400, got 0.001"},
+        {line + R"(, "interval": 86401)", "interval: expected a number 0.01..86400, got 86401"},
+        {line + R"(, "rounds": 1.5)", "rounds: expected 1..1000000000, got 1.5"},
+        {line + R"(, "timeout_ms": 600001)", "timeout_ms: expected 1..600000, got 600001"},
+        {line + R"(, "show": "yes")", R"(show: expected true or false, got "yes")"},
+        {line + R"(, "report": 5)", "report: expected a file name, got 5"},
+        {line + R"(, "report": "")", R"(report: expected a file name, got "")"},
+        {line + R"(, "plugin": null)", "plugin: expected a file name, got null"},
+        {line + R"(, "write": "6008")", "write: expected REG=VALUE[,VALUE...]"},
+        {line + R"(, "write": 6008)", "write: expected \"REG=VALUE[,VALUE...]\", got 6008"},
+        {line + R"(, "mqtt": {"host": "b", "prefix": "a/#"})",
+         "mqtt.prefix: expected a topic level without +, # or a trailing /"},
+        {line + R"(, "mqtt": {"host": ""})", R"(mqtt.host: expected the broker's host name)"},
+        {line + R"(, "mqtt": {"prefix": "x"})", "mqtt.host: missing"},
+        {line + R"(, "mqtt": {"host": "b", "password": "s3cret"})",
+         "mqtt.password: put the password in a file"},
+        {line + R"(, "mqtt": {"host": "b", "password_file": "pw"})",
+         "mqtt.password_file: needs \"user\""},
+        {line + R"(, "mqtt": {"host": "b", "user": "u", "password_file": "none"})",
+         "mqtt.password_file: cannot read @/none"},
+        {line + R"(, "mqtt": {"host": "b", "tls_ca": "none.pem"})",
+         "mqtt.tls_ca: cannot read @/none.pem"},
+        {R"("lines": [{"tcp": "h:1", "meters": [{"data_id": 1}]},
+                      {"tcp": "h:2", "meters": [{"data_id": 1}]}])",
+         "lines[1].meters[0]: data id 1 is used twice"},
+        {R"("lines": [{"tcp": "h:1", "meters": [{"settings": "none.json"}]}])",
+         "lines[0].meters[0]: cannot read @/none.json"},
+        {line + R"(, "presentation": {"nonsense": {}})",
+         "presentation \"nonsense\": no signal has this id"},
+        {R"("interval": 1)", "expected an object with a non-empty \"lines\" array"},
+        {line + R"(, "http": {"listen": "localhost"})", R"(http.listen: expected ADDR:PORT)"},
+        {line + R"(, "http": {"password_file": "pw"})", "http.listen: missing"},
+        {line + R"(, "http": {"listen": "8080", "tls_cert": "pw"})",
+         "http.tls_cert and http.tls_key go together"},
+        {line + R"(, "http": {"listen": "8080", "password_file": "pw"})",
+         "http.password_file: @/pw: expected USER:PASSWORD on its first line"},
+        {line + R"(, "http": {"listen": "8080", "tls_cert": "pw", "tls_key": "none.pem"})",
+         "http.tls_key: cannot read @/none.pem"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.members);
+        const std::string path = dir.write("bad.json", doc(row.members));
+        HostConfig config;
+        std::string error;
+        EXPECT_FALSE(parseCommandLine({"--config", path}, "p.so", config, error));
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        const std::string expected = "config " + path + ": " + resolveText(dir, row.reason);
+        EXPECT_EQ(error.substr(0, expected.size()), expected);
+    }
+}
+
+TEST(Document, TheCommandLineWinsAndFileNamesAreTheDocumentsOwn) {
+    Folder dir;
+    dir.write("s.json", R"({"appSetting": {"b_mode": 3}})");
+    const std::string path = dir.write("site.json", R"(// A comment, as a person writes one.
+        {"lines": [{"tcp": "h:1", "meters": [{"settings": "s.json"}]}],
+         "interval": 5, "report": "r.jsonl", "events": "-", "plugin": "/opt/p.so",
+         /* and another */ "mqtt": {"host": "b", "prefix": "doc"}})");
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--config", path, "--interval", "2", "--mqtt-prefix", "cli",
+                                  "--plugin", "rel.so", "--interval", "3"},
+                                 "p.so", config, error))
+        << error;
+    EXPECT_DOUBLE_EQ(config.intervalSeconds, 3) << "the last of a repeated option";
+    EXPECT_EQ(config.mqtt->prefix, "cli");
+    EXPECT_EQ(config.mqtt->host, "b");
+    EXPECT_EQ(config.mqtt->port, 1883);
+    EXPECT_EQ(config.pluginPath, "rel.so") << "the command line's names are the working folder's";
+    EXPECT_EQ(config.reportPath, dir / "r.jsonl");
+    EXPECT_EQ(config.eventsPath, "-");
+    EXPECT_EQ(config.lines.at(0).meters.at(0).settings["appSetting"]["b_mode"].asInt(), 3);
+    const Json::Value from = effectiveConfiguration(config)["from"];
+    EXPECT_EQ(from["interval"], "command line");
+    EXPECT_EQ(from["mqtt.prefix"], "command line");
+    EXPECT_EQ(from["mqtt.host"], "document");
+    EXPECT_EQ(from["mqtt.port"], "default");
+    EXPECT_EQ(from["report"], "document");
+    EXPECT_EQ(from["timeout_ms"], "default");
+}
+
+TEST(Document, TheServiceEnvironmentNamesTheHistoryWhenTheDocumentDoesNot) {
+    Folder dir;
+    const std::string plain = dir.write("plain.json", doc(kLine));
+    const std::string own =
+        dir.write("own.json", doc(std::string(kLine) + R"(, "history": {"path": "own.db"})"));
+    setenv("VEDHOST_DEFAULT_HISTORY", "/var/lib/ved96/site.db", 1);
+    HostConfig a, b;
+    std::string error;
+    EXPECT_TRUE(parseCommandLine({"--config", plain}, "p.so", a, error)) << error;
+    EXPECT_TRUE(parseCommandLine({"--config", own}, "p.so", b, error)) << error;
+    unsetenv("VEDHOST_DEFAULT_HISTORY");
+    EXPECT_EQ(a.history.path, "/var/lib/ved96/site.db");
+    EXPECT_EQ(effectiveConfiguration(a)["from"]["history.path"], "environment");
+    EXPECT_EQ(b.history.path, dir / "own.db");
+}
+
+TEST(CheckConfig, ShowsTheSettingsInEffectWithThePasswordMasked) {
+    Folder dir;
+    dir.write("pw", "s3cret\n");
+    const std::string path = dir.write(
+        "site.json",
+        doc(std::string(kLine) + R"(, "mqtt": {"host": "b", "user": "u", "password_file": "pw"})"));
+    Invocation invocation;
+    std::string error;
+    ASSERT_TRUE(parseInvocation({"check-config", path, "--mqtt-queue", "7"}, "/opt/p.so",
+                                invocation, error))
+        << error;
+    EXPECT_EQ(invocation.command, Invocation::Command::CheckConfig);
+    EXPECT_EQ(invocation.config.mqtt->password, "s3cret") << "read, so a bad file is found";
+    const Json::Value shown = effectiveConfiguration(invocation.config);
+    const std::string text = prettyJson(shown);
+    EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+    EXPECT_EQ(shown["configuration"]["mqtt"]["password"], "********");
+    EXPECT_EQ(shown["configuration"]["mqtt"]["queue"], 7);
+    EXPECT_EQ(shown["from"]["mqtt.queue"], "command line");
+    EXPECT_EQ(shown["from"]["mqtt.password"], "document");
+    EXPECT_EQ(shown["document"], path);
+
+    // What it shows reads back as the same configuration.
+    Json::Value again = shown["configuration"];
+    again["mqtt"].removeMember("password");
+    const std::string copy = dir.write("copy.json", prettyJson(again));
+    HostConfig reread;
+    ASSERT_TRUE(parseCommandLine({"--config", copy}, "/opt/p.so", reread, error)) << error;
+    EXPECT_EQ(effectiveConfiguration(reread)["configuration"], shown["configuration"])
+        << prettyJson(effectiveConfiguration(reread)) << prettyJson(shown);
+}
+
+TEST(CheckConfig, TheShippedExampleIsAValidConfiguration) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--config", VED_SOURCE_DIR "/packaging/example.json"}, "p.so",
+                                 config, error))
+        << error;
+    EXPECT_EQ(config.lines.at(0).meters.size(), 3u);
+    ASSERT_TRUE(config.mqtt.has_value());
+    EXPECT_FALSE(config.history.path.empty());
+}
+
+TEST(CommandLine, SubcommandsAndTheirRefusals) {
+    const struct {
+        std::vector<std::string> args;
+        bool ok;
+        Invocation::Command command;
+        const char* reason;
+    } rows[] = {
+        {{"history", "h.db", "--format", "csv"}, true, Invocation::Command::History, ""},
+        {{"history", "h.db", "--format", "xml"}, false, {}, "--format: expected json or csv"},
+        {{"history", "h.db", "--since", "yesterday"}, false, {}, "--since: expected a local time"},
+        {{"history", "h.db", "--colour"}, false, {}, "history: unknown option \"--colour\""},
+        {{"check-config"}, false, {}, "check-config: give the document FILE"},
+        {{"check-config", "/no/such.json"}, false, {}, "cannot read /no/such.json"},
+        {{"check-config", "a.json", "--config", "b.json"}, false, {}, "exclude each other"},
+        {{"--tcp", "h:1", "--baud"}, false, {}, "--baud needs a value"},
+        {{"--tcp", "h:1", "extra"}, false, {}, "unexpected \"extra\""},
+        {{"--config", "c.json", "--slave", "2"}, false, {}, "--config and --slave exclude"},
+        {{"--tcp", "h:1", "--version"}, true, Invocation::Command::Run, ""},
+        {{"-h"}, true, Invocation::Command::Run, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.at(0) + " " + row.reason);
+        Invocation invocation;
+        std::string error;
+        EXPECT_EQ(parseInvocation(row.args, "p.so", invocation, error), row.ok) << error;
+        if (row.ok)
+            EXPECT_EQ(invocation.command, row.command);
+        else
+            EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+    }
+}
+
+TEST(Help, EveryOptionWithItsMemberOnce) {
+    const std::string help = usageText();
+    const std::string reference = optionsMarkdown();
+    for (const OptionTable* table : optionTables())
+        for (const OptionRow& row : *table) {
+            if (row.flag == nullptr) continue;
+            SCOPED_TRACE(row.flag);
+            const std::string flag = row.flag;
+            const std::string spelled =
+                flag + (row.valueName ? std::string(" ") + row.valueName : "");
+            EXPECT_NE(help.find(spelled), std::string::npos);
+            std::string cell = spelled;
+            for (std::size_t at = cell.find('|'); at != std::string::npos;
+                 at = cell.find('|', at + 2))
+                cell.insert(at, "\\");
+            EXPECT_NE(reference.find(cell + "`"), std::string::npos);
+            if (row.member == nullptr) continue;
+            // The member on the option's own line.
+            const std::size_t at = help.find("  " + flag + " ");
+            const std::size_t member = help.find(row.member, at);
+            EXPECT_LT(member, help.find("\n  -", at + 1)) << help;
+        }
+    for (const std::string& line :
+         {std::string("one meter:"), std::string("several meters:"), std::string("everything:")})
+        EXPECT_NE(help.find("\n" + line + "\n"), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace vedhost

@@ -1,0 +1,20 @@
+// Where the SQLite history (history_store.h) is kept: --history and the
+// "history" group of the --config document.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "history/history_tiers.h"
+
+namespace vedhost {
+
+struct HistoryOptions {
+    std::string path;           // empty: no history
+    long maxMb = 128;           // database, WAL and shared-memory index together
+    double commitSeconds = 10;  // rounds committed together: the most a crash loses
+    std::vector<TierShape> tiers = defaultTiers();
+    std::vector<std::string> signals;  // consolidated beside the measurements and energies
+};
+
+}  // namespace vedhost

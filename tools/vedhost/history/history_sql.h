@@ -1,0 +1,102 @@
+// The history store's SQLite helpers, shared by the files that make up the
+// store (its schema, its retention, its reads and writes): a prepared
+// statement that finalises itself, one-line statements, a stored record's
+// coding and the WAL's sizes for a cap.
+#pragma once
+
+#include <sqlite3.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vedhost::history_sql {
+
+constexpr std::size_t kRecordBytes = 1009;
+
+// A prepared statement, finalised on every path.
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+    explicit operator bool() const { return stmt_ != nullptr; }
+    Statement& bind(int i, std::int64_t v) {
+        sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    bool row() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_ROW; }
+    bool done() { return stmt_ != nullptr && sqlite3_step(stmt_) == SQLITE_DONE; }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    bool null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    std::string text(int column) const {
+        const auto* t = sqlite3_column_text(stmt_, column);
+        return t != nullptr ? reinterpret_cast<const char*>(t) : "";
+    }
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+inline bool exec(sqlite3* db, const char* sql, std::string* error = nullptr) {
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK && error != nullptr) *error = message != nullptr ? message : "failed";
+    sqlite3_free(message);
+    return rc == SQLITE_OK;
+}
+
+inline std::int64_t scalar(sqlite3* db, const char* sql, std::int64_t otherwise = 0) {
+    Statement stmt(db, sql);
+    return stmt.row() && !stmt.null(0) ? stmt.integer(0) : otherwise;
+}
+
+// Meter records are stored deflated (coding 1) when that is smaller: a
+// record holds many zero and slowly changing registers and deflates to about
+// a third, which is a third of the writes and three times the records.
+enum Coding { kRaw = 0, kDeflated = 1 };
+
+inline std::vector<unsigned char> recordBytes(sqlite3_stmt* stmt, int column, int codingColumn) {
+    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
+    const int bytes = sqlite3_column_bytes(stmt, column);
+    if (sqlite3_column_int(stmt, codingColumn) == kDeflated) {
+        std::vector<unsigned char> out(kRecordBytes);
+        uLongf length = kRecordBytes;
+        if (uncompress(out.data(), &length, blob, static_cast<uLong>(bytes)) == Z_OK &&
+            length == kRecordBytes)
+            return out;
+        return {};  // damaged: not a record
+    }
+    return std::vector<unsigned char>(blob, blob + bytes);
+}
+
+inline std::int64_t floorTo(std::int64_t t, std::int64_t step) {
+    const std::int64_t q = t / step;
+    return (t % step != 0 && t < 0 ? q - 1 : q) * step;
+}
+
+// WAL sizes for a cap: a checkpoint once the WAL passes a 32nd of the cap
+// (between 256 KiB and 4 MiB), and room for twice that, since a reader may
+// delay a checkpoint by a commit or two.
+inline std::uint64_t checkpointBytes(std::uint64_t maxBytes) {
+    return std::clamp<std::uint64_t>(maxBytes / 32, 256u << 10, 4u << 20);
+}
+inline std::uint64_t walReserveBytes(std::uint64_t maxBytes) {
+    return 2 * checkpointBytes(maxBytes);
+}
+
+inline std::vector<float> blobFloats(sqlite3_stmt* stmt, int column) {
+    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
+    std::vector<float> out(static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)) /
+                           sizeof(float));
+    if (!out.empty()) std::memcpy(out.data(), blob, out.size() * sizeof(float));
+    return out;
+}
+
+}  // namespace vedhost::history_sql

@@ -1,0 +1,79 @@
+// One serial line or TCP endpoint, driven through libmodbus: the transport
+// behind host::pump for every meter reached through it.
+//
+// Requests on a line go out one at a time (the scheduler gives each line its
+// own thread). On RTU the line keeps at least 3.5 character times of silence
+// between frames, which libmodbus does not do itself. After a failed exchange
+// the input is flushed, and flushed again just before the next request goes
+// out, so that a reply that came too late (after the time-out, before the next
+// request) is not taken for the next one; a TCP connection that timed out or
+// broke is closed and opened again for the next request.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "lines/line_options.h"
+#include "lines/heartbeat.h"
+#include "host/seam.h"
+
+typedef struct _modbus modbus_t;
+
+namespace vedhost {
+
+class HostServices;
+
+class ModbusLine : public host::Transport {
+  public:
+    ModbusLine(LineConfig config, HostServices& services);
+    ~ModbusLine() override;
+    ModbusLine(const ModbusLine&) = delete;
+    ModbusLine& operator=(const ModbusLine&) = delete;
+
+    // Opens the line now; false with the reason when it cannot be opened.
+    bool connect(std::string& error);
+
+    bool open(SPModbus& device) override;
+    host::ModbusReply exchange(SPModbus& device, const host::ModbusRequest& request) override;
+
+    const LineConfig& config() const { return config_; }
+
+    // The reason and time of the latest exchange that failed on this line.
+    // Meters on a line are polled in turn on its thread, so right after a
+    // meter's round this is that meter's failure.
+    struct Failure {
+        std::string reason;
+        std::chrono::system_clock::time_point when;
+    };
+    const Failure& lastFailure() const { return lastFailure_; }
+
+    // Exchanges the meters on this line answered (a reply or an exception)
+    // since the line was made; read on the line's thread, so the difference
+    // over one meter's round is that meter's.
+    long answered() const { return answered_; }
+
+    // The line thread's sign of life: beaten after every exchange, however
+    // it ended; the scheduler beats and rests it around the rounds.
+    Heartbeat& heartbeat() { return heartbeat_; }
+    const Heartbeat& heartbeat() const { return heartbeat_; }
+
+  private:
+    void close();
+    void keepFrameGap();
+    host::ModbusReply carryOut(SPModbus& device, const host::ModbusRequest& request);
+
+    LineConfig config_;
+    HostServices& services_;
+    modbus_t* ctx_ = nullptr;
+    bool connected_ = false;
+    std::chrono::microseconds frameGap_;
+    std::chrono::steady_clock::time_point lastFrameEnd_{};
+    Failure lastFailure_;
+    long answered_ = 0;
+    bool flushBeforeSend_ = false;   // an exchange failed since the last request
+    std::uint16_t transaction_ = 0;  // of the last TCP request
+    Heartbeat heartbeat_;
+};
+
+}  // namespace vedhost

@@ -1,0 +1,78 @@
+// vedhost's web server (libmicrohttpd): the page, the JSON API, /metrics and
+// the event stream, on one event-loop thread of libmicrohttpd's plus one
+// that sends the event stream's keep-alive.
+//
+//   /                       the page and its files (nothing else is served)
+//   /api/meters             every meter's state: WebState::meters()
+//   /api/meters/DATA_ID     one meter's
+//   /api/alarms             alarms raised now and recently cleared
+//   /api/signals            the signals the page may show: id, label, unit
+//   /api/history?data_id=&signal=&from=&to=&points=
+//                           a signal's minimum, mean and maximum over spans
+//   /api/events             server-sent events: "meter" with the meter's
+//                           state after each change; a comment every 15 s
+//   /metrics                Prometheus' text format (metrics.h)
+//
+// GET and HEAD only (405 otherwise); requests and their headers must fit the
+// per-connection memory (431 or 413 otherwise). Event-stream clients are
+// suspended connections, resumed when there is something to send; beyond
+// HttpOptions::eventClients a new one gets 503. Nothing a request does
+// reaches the line threads: they only ever take WebState's lock briefly.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "web/http_options.h"
+#include "presentation/presentation.h"
+#include "web/web_state.h"
+
+namespace vedhost {
+
+// One point of a signal's chart: unix seconds at the start of its span, and
+// the minimum, mean and maximum over the span, in the signal's raw unit.
+struct ChartPoint {
+    std::int64_t time;
+    double min, avg, max;
+};
+// The points of one signal of one meter between two unix times, at most
+// maxPoints; called on the server's thread.
+using SeriesSource = std::function<std::vector<ChartPoint>(
+    unsigned dataId, const std::string& signalId, std::int64_t from, std::int64_t to,
+    std::size_t maxPoints)>;
+
+class HttpServer {
+  public:
+    // `series` may be empty: no history is kept. `state` and `presentation`
+    // must outlive the server.
+    HttpServer(HttpOptions options, WebState& state, const Presentation& presentation,
+               SeriesSource series);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Listens; false with a one-line reason when it cannot.
+    bool start(std::string& error);
+    // The port listened on (the one picked when the options said 0).
+    int port() const;
+    // Ends every event stream and closes the server.
+    void stop();
+
+    // Sends a meter's state to every event-stream client; any thread.
+    void meterChanged(unsigned dataId);
+
+    // The events sent so far to one client at most, before it is cut off as
+    // too slow to read them.
+    static constexpr std::size_t kClientBacklog = 1u << 20;
+    static constexpr std::size_t kMaxChartPoints = 1000;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vedhost

@@ -18,6 +18,7 @@
 
 #include "common/json_file.h"
 #include "hosting/event_log.h"
+#include "presentation/alarm_tracker.h"
 #include "presentation/signal_values.h"
 #include "presentation/state_message.h"
 
@@ -106,7 +107,7 @@ struct MqttSink::Client {
     bool online = false;  // the meter answers
     int statusMid = -1;   // the final "offline" while stopping
     bool statusAcked = false;
-    std::map<std::string, bool> alarms;          // alarm id and key -> raised
+    AlarmTracker alarms;                         // which alarm checks are news
     std::vector<DiscoveryMessage> announcement;  // the meter's, for Home Assistant
     bool sweeper = false;                        // clears the host's announcements no longer made
     std::set<std::string> clearedDevices;        // the sweeper's, named on stderr
@@ -464,14 +465,12 @@ void MqttSink::alarmCheck(unsigned dataId, int level, const std::string& key,
     const auto it = clients_.find(dataId);
     if (it == clients_.end()) return;
     Client& c = *it->second;
+    AlarmTracker::Check check;
     {
-        // The device reports every evaluated alarm in every round: only a
-        // change is news. An alarm first seen inactive was never raised.
         std::lock_guard<std::mutex> lock(c.mutex);
-        const auto [entry, fresh] = c.alarms.emplace(alarmId + '\x1f' + key, active);
-        if (fresh ? !active : entry->second == active) return;
-        entry->second = active;
+        check = c.alarms.check(alarmId, key, valueText, active);
     }
+    if (check.news == AlarmTracker::News::None) return;
     Json::Value alarm(Json::objectValue);
     alarm["data_id"] = dataId;
     alarm["time"] = timestamp(std::chrono::system_clock::now());
@@ -479,11 +478,7 @@ void MqttSink::alarmCheck(unsigned dataId, int level, const std::string& key,
     alarm["state"] = active ? "raised" : "cleared";
     alarm["alarm_id"] = alarmId;
     alarm["key"] = key;
-    // A threshold names its report member; the meter's own alarms are named
-    // by their report member in the value text.
-    const char* id = signalIdOfKey(key);
-    if (id == nullptr) id = signalIdOfKey(valueText);
-    if (id != nullptr) alarm["signal"] = id;
+    if (check.signal != nullptr) alarm["signal"] = check.signal;
     alarm["level"] = level;
     alarm["value"] = valueText;
     alarm["message"] = message;

@@ -2,9 +2,9 @@
 
 #include "common/json_file.h"
 #include "hosting/event_log.h"
-#include "web/metrics.h"
-#include "presentation/signal_values.h"
+#include "presentation/alarm_tracker.h"
 #include "presentation/state_message.h"
+#include "web/metrics.h"
 
 namespace vedhost {
 namespace {
@@ -71,31 +71,27 @@ void WebState::alarmCheck(unsigned dataId, int level, const std::string& key,
                           const std::string& alarmId, const std::string& valueText,
                           const std::string& message, bool active, unsigned short) {
     {
-        // The device reports every evaluated alarm in every round: only a
-        // change is news. An alarm first seen inactive was never raised.
         std::lock_guard<std::mutex> lock(mutex_);
         const auto it = meters_.find(dataId);
         if (it == meters_.end()) return;
         View& v = it->second;
-        const std::string name = alarmId + '\x1f' + key;
-        const auto raised = v.raised.find(name);
-        if (active == (raised != v.raised.end())) return;
+        AlarmTracker::Check check = v.alarms.check(alarmId, key, valueText, active);
+        if (check.news == AlarmTracker::News::None) return;
         const std::int64_t now = unixSeconds(clock_());
-        if (active) {
+        if (check.news == AlarmTracker::News::Raised) {
             Alarm a;
             a.alarmId = alarmId;
             a.key = key;
-            // A threshold names its report member; the meter's own alarms are
-            // named by their report member in the value text.
-            const char* id = signalIdOfKey(key);
-            if (id == nullptr) id = signalIdOfKey(valueText);
-            if (id != nullptr) a.signal = id;
+            if (check.signal != nullptr) a.signal = check.signal;
             a.value = valueText;
             a.message = message;
             a.level = level;
             a.since = now;
-            v.raised.emplace(name, std::move(a));
+            v.raised.emplace(std::move(check.name), std::move(a));
         } else {
+            // Raised by the tracker's word, so listed under its name.
+            const auto raised = v.raised.find(check.name);
+            if (raised == v.raised.end()) return;
             Alarm a = std::move(raised->second);
             v.raised.erase(raised);
             a.cleared = now;

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "hosting/host_services.h"
+#include "presentation/alarm_tracker.h"
 #include "presentation/presentation.h"
 
 namespace vedhost {
@@ -87,7 +88,8 @@ class WebState : public Publisher {
         enum class Status { Unknown, Online, Offline } status = Status::Unknown;
         std::optional<std::chrono::system_clock::time_point> lastRound;
         std::uint64_t rounds = 0, exchanges = 0, timeouts = 0, errors = 0;
-        std::map<std::string, Alarm> raised;  // by alarm id and key
+        AlarmTracker alarms;                  // which alarm checks are news
+        std::map<std::string, Alarm> raised;  // by the tracker's name of each
         std::deque<Alarm> cleared;
     };
 

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -115,6 +114,17 @@ std::vector<std::string> alarmTopic(Subscriber& s) {
             out.push_back(a["state"].asString() + " " + a["alarm_id"].asString());
     }
     return out;
+}
+
+// A message with its local time ("2024-03-07T09:05:02.123") written as T.
+std::string withoutTime(std::string payload) {
+    const std::string member = "\"time\":\"";
+    const auto at = payload.find(member);
+    if (at == std::string::npos) return payload;
+    const std::size_t length = std::string("2024-03-07T09:05:02.123").size();
+    const auto end = payload.find('"', at + member.size());
+    if (end != at + member.size() + length) return payload;
+    return payload.replace(at + member.size() - 1, length + 2, "T");
 }
 
 std::vector<std::string> payloads(Subscriber& s, const std::string& topic) {
@@ -354,10 +364,8 @@ TEST_F(MqttSinkTest, AlarmMessagesOnlyForNews) {
         R"({"data_id":1,"key":"A相电压","kind":"analog","signal":"phase_voltage_a","time":T,)"
         R"("value":230.5})",
     };
-    const std::regex time(R"("time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}")");
     std::vector<std::string> got;
-    for (const std::string& p : payloads(live, kAlarm))
-        got.push_back(std::regex_replace(p, time, "\"time\":T"));
+    for (const std::string& p : payloads(live, kAlarm)) got.push_back(withoutTime(p));
     EXPECT_EQ(got, expected);
     EXPECT_TRUE(live.messages("ved96/9/alarm").empty());
 }

@@ -89,7 +89,7 @@ class WebState : public Publisher {
         std::optional<std::chrono::system_clock::time_point> lastRound;
         std::uint64_t rounds = 0, exchanges = 0, timeouts = 0, errors = 0;
         AlarmTracker alarms;                  // which alarm checks are news
-        std::map<std::string, Alarm> raised;  // by the tracker's name of each
+        std::map<std::string, Alarm> raised;  // under the tracker's names, in their order
         std::deque<Alarm> cleared;
     };
 

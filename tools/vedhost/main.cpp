@@ -20,9 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "common/json_text.h"
 #include "config/config.h"
 #include "hosting/event_log.h"
-#include "history/history_export.h"
+#include "history/history_command.h"
 #include "history/history_store.h"
 #include "host/controller.h"
 #include "hosting/host_services.h"
@@ -66,48 +67,6 @@ std::string defaultPlugin() {
     }
 #endif
     return VEDHOST_DEFAULT_PLUGIN;
-}
-
-int listHistory(const HistoryQuery& query) {
-    std::string error;
-    HistoryStore store;
-    if (!store.open(query.path, true, error)) return configError(error);
-    if (query.info) {
-        writeStoreInfo(store.info(), std::cout);
-        return 0;
-    }
-    // Times on the command line are local; the tiers are kept by unix time.
-    const auto unixOf = [](const std::string& local) -> std::optional<std::int64_t> {
-        if (local.empty()) return std::nullopt;
-        const auto ms = localTextToUnixMs(local.c_str());
-        return ms ? std::optional<std::int64_t>(*ms / 1000) : std::nullopt;
-    };
-    std::size_t written = 0;
-    if (query.resolution == "full") {
-        const auto ms = [](std::optional<std::int64_t> t) {
-            return t ? std::optional<std::int64_t>(*t * 1000) : std::nullopt;
-        };
-        written =
-            writeHistory(store.list(query.dataId, ms(unixOf(query.since)), ms(unixOf(query.until))),
-                         query, std::cout);
-    } else {
-        bool known = false;
-        std::string names = "full";
-        for (const TierShape& tier : store.tiers()) {
-            known = known || tier.name == query.resolution;
-            names += ", " + tier.name;
-        }
-        if (!known)
-            return configError("history: --resolution \"" + query.resolution +
-                               "\" is not kept in this file (it keeps " + names + ")");
-        written = writeConsolidated(store.consolidated(query.resolution, query.dataId,
-                                                       unixOf(query.since), unixOf(query.until)),
-                                    query, std::cout);
-    }
-    std::cout << std::flush;
-    std::cerr << "vedhost: " << written << (query.resolution == "full" ? " records" : " rows")
-              << std::endl;
-    return 0;
 }
 
 // The configuration in effect, as `vedhost check-config` shows it.
@@ -370,7 +329,8 @@ int main(int argc, char** argv) {
         return kExitConfig;
     }
     const HostConfig& config = invocation.config;
-    if (invocation.command == Invocation::Command::History) return listHistory(invocation.query);
+    if (invocation.command == Invocation::Command::History)
+        return runHistoryCommand(invocation.query, std::cout, std::cerr);
     if (config.version) {
         std::cout << "vedhost " VED96_VERSION "\n";
         return 0;

@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "common/json_file.h"
+
 namespace vedhost {
 namespace {
 
@@ -331,17 +333,6 @@ TEST(ReadFile, EndlessInputStopsAtTheLimit) {
     EXPECT_FALSE(readFile("/dev/zero", text, error));
     EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
     EXPECT_TRUE(text.empty());
-}
-
-TEST(ParseHistoryCommand, FileAndOptionalDataId) {
-    HistoryQuery query;
-    std::string error;
-    ASSERT_TRUE(parseHistoryCommand({"h.db", "--data-id", "3"}, query, error));
-    EXPECT_EQ(query.path, "h.db");
-    EXPECT_EQ(query.dataId, 3u);
-    EXPECT_FALSE(parseHistoryCommand({}, query, error));
-    EXPECT_FALSE(parseHistoryCommand({"h.db", "--data-id"}, query, error));
-    EXPECT_FALSE(parseHistoryCommand({"h.db", "other.db"}, query, error));
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // Every setting in both spellings, the document's refusals, precedence and
 // the view `vedhost check-config` prints.
+#include "config/options.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 
+#include "common/json_text.h"
 #include "config/config.h"
 
 namespace vedhost {

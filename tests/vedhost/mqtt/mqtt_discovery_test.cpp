@@ -8,7 +8,7 @@
 
 #include <climits>
 
-#include "config/config.h"
+#include "common/json_file.h"
 
 namespace vedhost {
 namespace {

@@ -12,7 +12,9 @@
 #include <map>
 #include <sstream>
 
+#include "common/json_file.h"
 #include "config/config.h"
+#include "history/history_command.h"
 #include "history/history_export.h"
 #include "presentation/report_table.h"
 #include "ved96/ved96.h"

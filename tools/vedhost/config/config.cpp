@@ -3,49 +3,27 @@
 // document, then defaults), `check-config`'s view and --help.
 #include "config/config.h"
 
-#include <json/writer.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sstream>
+
+#include "common/json_file.h"
+#include "common/parse.h"
+#include "config/options.h"
 
 namespace vedhost {
 namespace {
 
-using J = const Json::Value&;
-
-// The rows that steer the reading itself: the document to read, help and
-// version. They have no member: a document does not name itself.
-const OptionRow kDocumentRows[] = {
-    {"several meters", "--config", "FILE", nullptr,
-     "JSON document with the lines and endpoints and their meters, and any\n"
-     "setting by its member (shown beside each option); the command line wins",
-     ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         c.configPath = v.asString();
-         return true;
-     },
-     nullptr},
+// A row as the reader walks it: its table and its place there.
+struct Bound {
+    const OptionTable* table;
+    std::size_t index;
+    const OptionRow& row() const { return table->row(index); }
 };
-const OptionRow kInfoRows[] = {
-    {"everything", "--help", nullptr, nullptr, "show this text", ValueType::Flag, 0, 0,
-     [](HostConfig& c, J, const Given&, std::string&) {
-         c.help = true;
-         return true;
-     },
-     nullptr},
-    {"everything", "--version", nullptr, nullptr, "show the version", ValueType::Flag, 0, 0,
-     [](HostConfig& c, J, const Given&, std::string&) {
-         c.version = true;
-         return true;
-     },
-     nullptr},
-};
-const OptionTable kDocumentTable = optionTable(kDocumentRows);
-const OptionTable kInfoTable = optionTable(kInfoRows);
 
 bool isRow(const OptionRow& row, const char* flag) {
     return row.flag != nullptr && std::string(row.flag) == flag;
@@ -56,11 +34,14 @@ bool insideArray(const OptionRow& row) {
     return std::string(row.member).find("[]") != std::string::npos;
 }
 
-const OptionRow* rowForMember(const std::string& path) {
+std::optional<Bound> rowForMember(const std::string& path) {
     for (const OptionTable* table : optionTables())
-        for (const OptionRow& row : *table)
-            if (row.member != nullptr && !insideArray(row) && path == row.member) return &row;
-    return nullptr;
+        for (std::size_t i = 0; i < table->size(); ++i) {
+            const OptionRow& row = table->row(i);
+            if (row.member != nullptr && !insideArray(row) && path == row.member)
+                return Bound{table, i};
+        }
+    return std::nullopt;
 }
 
 // The members a document object at `prefix` may hold ("" for the top).
@@ -92,8 +73,11 @@ std::string rangeText(const OptionRow& row) {
 
 // Checks a value as its row's type says and hands it to the row. From the
 // command line `value` is the option's text.
-bool applyRow(const OptionRow& row, const Json::Value& value, const Given& given,
-              HostConfig& config, std::string& error) {
+bool applyRow(const Bound& bound, const Json::Value& value, Given given, HostConfig& config,
+              std::string& error) {
+    const OptionRow& row = bound.row();
+    given.sources = &config.sources;
+    given.row = &row;
     const bool text = given.source == Source::CommandLine;
     Json::Value v = value;
     switch (row.type) {
@@ -161,8 +145,8 @@ bool applyRow(const OptionRow& row, const Json::Value& value, const Given& given
         case ValueType::Custom:
             break;
     }
-    if (!row.store(config, v, given, error)) return false;
-    config.sources[row.member != nullptr ? row.member : row.flag] = given.source;
+    if (!bound.table->store(bound.index, config, v, given, error)) return false;
+    config.sources.note(row.member != nullptr ? row.member : row.flag, given.source);
     return true;
 }
 
@@ -173,7 +157,7 @@ bool readObject(const Json::Value& object, const std::string& prefix, const std:
     for (const std::string& name : object.getMemberNames()) {
         const std::string path = prefix.empty() ? name : prefix + "." + name;
         const Json::Value& value = object[name];
-        if (const OptionRow* row = rowForMember(path)) {
+        if (const std::optional<Bound> row = rowForMember(path)) {
             if (!applyRow(*row, value, Given{Source::Document, path, folder}, config, error))
                 return false;
             continue;
@@ -223,14 +207,15 @@ bool loadDocument(const std::string& path, HostConfig& config, std::string& erro
 
 // The host's options on a CLI11 app, each bound to its row.
 struct BoundOption {
-    const OptionRow* row;
+    Bound row;
     CLI::Option* option;
 };
 
 std::vector<BoundOption> addRows(CLI::App& app) {
     std::vector<BoundOption> bound;
     for (const OptionTable* table : optionTables())
-        for (const OptionRow& row : *table) {
+        for (std::size_t i = 0; i < table->size(); ++i) {
+            const OptionRow& row = table->row(i);
             if (row.flag == nullptr) continue;
             const std::string name = isRow(row, "--help") ? "-h,--help" : row.flag;
             CLI::Option* option = row.valueName != nullptr ? app.add_option(name, row.help)
@@ -238,7 +223,7 @@ std::vector<BoundOption> addRows(CLI::App& app) {
             option->group(row.group);
             if (row.valueName != nullptr)
                 option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-            bound.push_back({&row, option});
+            bound.push_back({{table, i}, option});
         }
     return bound;
 }
@@ -265,9 +250,10 @@ bool refuseExtras(const CLI::App& app, const std::string& where, std::string& er
 }
 
 // The host's options, in the order they were given, with their texts.
-std::vector<std::pair<const OptionRow*, std::string>> givenOptions(
-    const CLI::App& app, const std::vector<BoundOption>& bound) {
-    std::vector<std::pair<const OptionRow*, std::string>> given;
+using GivenOptions = std::vector<std::pair<Bound, std::string>>;
+
+GivenOptions givenOptions(const CLI::App& app, const std::vector<BoundOption>& bound) {
+    GivenOptions given;
     std::map<const CLI::Option*, std::size_t> seen;
     for (const CLI::Option* option : app.parse_order()) {
         const auto it = std::find_if(bound.begin(), bound.end(),
@@ -275,22 +261,47 @@ std::vector<std::pair<const OptionRow*, std::string>> givenOptions(
         if (it == bound.end()) continue;
         const std::size_t n = seen[option]++;
         const std::vector<std::string>& results = option->results();
-        given.emplace_back(it->row, it->row->valueName != nullptr && n < results.size()
+        given.emplace_back(it->row, it->row.row().valueName != nullptr && n < results.size()
                                         ? results[n]
                                         : std::string());
     }
     return given;
 }
 
-bool buildHostConfig(const std::vector<std::pair<const OptionRow*, std::string>>& given,
-                     const std::string& checkPath, const std::string& defaultPlugin,
-                     HostConfig& config, std::string& error) {
+// Checks across concerns once everything is read: a line to poll, from the
+// command line or the document, and the host's time-out for the lines that
+// give none of their own.
+bool finishLines(HostConfig& c, std::string& error) {
+    const bool lineGiven = c.sources.has("lines[].rtu") || c.sources.has("lines[].tcp");
+    if (c.configPath.empty() && !lineGiven) {
+        error = "give the meter's line with --rtu or --tcp, or --config";
+        return false;
+    }
+    if (c.lines.empty()) {
+        error = "config " + c.configPath + ": expected an object with a non-empty \"lines\" array";
+        return false;
+    }
+    for (LineConfig& line : c.lines)
+        if (line.timeoutMs == 0) line.timeoutMs = c.timeoutMs;
+    return true;
+}
+
+// The concerns' own checks, after those across them.
+bool finishAll(HostConfig& c, std::string& error) {
+    if (!finishLines(c, error)) return false;
+    for (const OptionTable* table : optionTables())
+        if (!table->finish(c, error)) return false;
+    return true;
+}
+
+bool buildHostConfig(const GivenOptions& given, const std::string& checkPath,
+                     const std::string& defaultPlugin, HostConfig& config, std::string& error) {
     HostConfig c;
     c.pluginPath = defaultPlugin;
     // Help and version first: they need nothing else to be right.
     for (const auto& [row, text] : given) {
-        if (isRow(*row, "--help")) c.help = true;
-        if (isRow(*row, "--version")) c.version = true;
+        if (isRow(row.row(), "--help")) c.help = true;
+        if (isRow(row.row(), "--version")) c.version = true;
     }
     if (c.help || c.version) {
         config = std::move(c);
@@ -299,7 +310,7 @@ bool buildHostConfig(const std::vector<std::pair<const OptionRow*, std::string>>
     // The document to read, and the one-meter options that would contradict
     // its lines, before the document is read.
     for (const auto& [row, text] : given)
-        if (isRow(*row, "--config")) c.configPath = text;
+        if (isRow(row.row(), "--config")) c.configPath = text;
     if (!checkPath.empty()) {
         if (!c.configPath.empty()) {
             error = "check-config FILE and --config exclude each other";
@@ -308,135 +319,43 @@ bool buildHostConfig(const std::vector<std::pair<const OptionRow*, std::string>>
         c.configPath = checkPath;
     }
     if (!c.configPath.empty()) {
-        for (const auto& [row, text] : given)
-            if (row->member != nullptr && std::string(row->member).rfind("lines[]", 0) == 0) {
+        for (const auto& [bound, text] : given) {
+            const OptionRow& row = bound.row();
+            if (row.member != nullptr && std::string(row.member).rfind("lines[]", 0) == 0) {
                 error = std::string("--config and ") +
-                        (isRow(*row, "--rtu") || isRow(*row, "--tcp") ? "--rtu/--tcp" : row->flag) +
+                        (isRow(row, "--rtu") || isRow(row, "--tcp") ? "--rtu/--tcp" : row.flag) +
                         " exclude each other";
                 return false;
             }
+        }
         if (!loadDocument(c.configPath, c, error)) return false;
     }
     for (const auto& [row, text] : given) {
-        if (isRow(*row, "--config")) continue;
-        if (!applyRow(*row, Json::Value(text), Given{Source::CommandLine, row->flag, ""}, c, error))
+        if (isRow(row.row(), "--config")) continue;
+        if (!applyRow(row, Json::Value(text), Given{Source::CommandLine, row.row().flag, ""}, c,
+                      error))
             return false;
     }
-    for (const OptionTable* table : optionTables())
-        if (table->finish != nullptr && !table->finish(c, error)) {
-            if (!c.configPath.empty() && error.rfind("config ", 0) != 0 &&
-                error.rfind("--", 0) != 0)
-                error = "config " + c.configPath + ": " + error;
-            return false;
-        }
+    if (!finishAll(c, error)) {
+        if (!c.configPath.empty() && error.rfind("config ", 0) != 0 && error.rfind("--", 0) != 0)
+            error = "config " + c.configPath + ": " + error;
+        return false;
+    }
     config = std::move(c);
     return true;
 }
 
-// `vedhost history`'s own options.
-struct HistoryArgs {
-    std::string path, dataId, since, until, resolution, format, presentation, config;
-    bool info = false;
-};
-
-void addHistoryOptions(CLI::App& history, HistoryArgs& args) {
-    history.add_option("FILE", args.path, "the history file");
-    history.add_option("--data-id", args.dataId, "one meter's records");
-    history.add_option("--since", args.since, "records stored at or after this local time");
-    history.add_option("--until", args.until, "records stored before this local time");
-    history.add_option("--resolution", args.resolution, "full or a tier's name");
-    history.add_flag("--info", args.info, "sizes, cap and the span of each tier");
-    history.add_option("--format", args.format, "json or csv");
-    history.add_option("--presentation", args.presentation, "labels, scales and units");
-    history.add_option("--config", args.config, "the presentation of this --config document");
-    history.allow_extras();
-}
-
-bool buildHistoryQuery(const CLI::App& history, const HistoryArgs& args, HistoryQuery& query,
-                       std::string& error) {
-    HistoryQuery q;
-    if (!refuseExtras(history, "history: ", error)) return false;
-    q.path = args.path;
-    if (q.path.empty()) {
-        error = "history: give the history FILE";
-        return false;
-    }
-    if (history.count("--data-id")) {
-        long n = 0;
-        if (!parseLong(args.dataId, 1, 2147483647, n)) {
-            error = "--data-id: expected a number 1..2147483647";
-            return false;
-        }
-        q.dataId = static_cast<unsigned>(n);
-    }
-    if (history.count("--since") && !parseLocalTime(args.since, q.since)) {
-        error =
-            "--since: expected a local time such as 2024-03-07T09:05:02 or"
-            " \"2024-03-07 09:05\", got \"" +
-            args.since + "\"";
-        return false;
-    }
-    if (history.count("--until") && !parseLocalTime(args.until, q.until)) {
-        error =
-            "--until: expected a local time such as 2024-03-07T09:05:02 or"
-            " \"2024-03-07 09:05\", got \"" +
-            args.until + "\"";
-        return false;
-    }
-    if (history.count("--resolution")) q.resolution = args.resolution;
-    q.info = args.info;
-    if (history.count("--format")) {
-        if (args.format == "json") {
-            q.format = HistoryQuery::Format::Json;
-        } else if (args.format == "csv") {
-            q.format = HistoryQuery::Format::Csv;
-        } else {
-            error = "--format: expected json or csv, got \"" + args.format + "\"";
-            return false;
-        }
-    }
-    if (!args.presentation.empty() && !args.config.empty()) {
-        error = "history: --presentation and --config exclude each other";
-        return false;
-    }
-    if (!args.presentation.empty() && !q.presentation.load(args.presentation, error)) return false;
-    if (!args.config.empty()) {
-        // Only the document's presentation is wanted: its files (a password,
-        // say) need not be readable by whoever lists the history.
-        HostConfig c;
-        if (!loadDocument(args.config, c, error)) return false;
-        q.presentation = c.presentation;
-    }
-    query = std::move(q);
+// The presentation of a --config document, for `vedhost history`: only it
+// is wanted, so the files the document names (a password, say) need not be
+// readable by whoever lists the history.
+bool documentPresentation(const std::string& path, Presentation& presentation, std::string& error) {
+    HostConfig c;
+    if (!loadDocument(path, c, error)) return false;
+    presentation = c.presentation;
     return true;
 }
 
 }  // namespace
-
-std::string HostConfig::spelled(const char* member, const char* flag) const {
-    const auto it = sources.find(member);
-    return it != sources.end() && it->second == Source::CommandLine ? flag : member;
-}
-
-bool HostConfig::readNamedFile(const char* member, const char* flag, const std::string& path,
-                               std::string& text, std::string& error) const {
-    if (readFile(path, text, error)) return true;
-    error = spelled(member, flag) + ": " + error;
-    return false;
-}
-
-bool HostConfig::givenInDocument(const std::string& prefix) const {
-    return std::any_of(sources.begin(), sources.end(), [&](const auto& given) {
-        return given.first.rfind(prefix, 0) == 0 && given.second == Source::Document;
-    });
-}
-
-const std::vector<const OptionTable*>& optionTables() {
-    static const std::vector<const OptionTable*> tables = {
-        &lineOptions(), &kDocumentTable, &hostOptions(), &historyOptions(),
-        &mqttOptions(), &httpOptions(),  &kInfoTable};
-    return tables;
-}
 
 bool parseInvocation(const std::vector<std::string>& args, const std::string& defaultPlugin,
                      Invocation& invocation, std::string& error) {
@@ -444,9 +363,8 @@ bool parseInvocation(const std::vector<std::string>& args, const std::string& de
     app.set_help_flag();
     app.allow_extras();
     const std::vector<BoundOption> bound = addRows(app);
-    HistoryArgs historyArgs;
     CLI::App* history = app.add_subcommand("history", "list the records of a history file");
-    addHistoryOptions(*history, historyArgs);
+    const HistoryArguments historyArgs(*history);
     std::string checkPath;
     CLI::App* check =
         app.add_subcommand("check-config", "check a document and show the settings in effect");
@@ -463,7 +381,8 @@ bool parseInvocation(const std::vector<std::string>& args, const std::string& de
     }
     if (*history) {
         invocation.command = Invocation::Command::History;
-        return buildHistoryQuery(*history, historyArgs, invocation.query, error);
+        return refuseExtras(*history, "history: ", error) &&
+               historyArgs.query(invocation.query, documentPresentation, error);
     }
     if (!refuseExtras(app, "", error)) return false;
     if (*check) {
@@ -492,16 +411,6 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::string& d
     return true;
 }
 
-bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& query,
-                         std::string& error) {
-    std::vector<std::string> all{"history"};
-    all.insert(all.end(), args.begin(), args.end());
-    Invocation invocation;
-    if (!parseInvocation(all, "", invocation, error)) return false;
-    query = std::move(invocation.query);
-    return true;
-}
-
 bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<LineConfig>& lines,
                          std::string& error, Presentation* presentation) {
     Json::Value doc;
@@ -524,9 +433,10 @@ bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<Lin
 Json::Value effectiveConfiguration(const HostConfig& config) {
     Json::Value effective(Json::objectValue), from(Json::objectValue);
     for (const OptionTable* table : optionTables())
-        for (const OptionRow& row : *table) {
-            if (row.member == nullptr || insideArray(row) || row.show == nullptr) continue;
-            const Json::Value value = row.show(config);
+        for (std::size_t i = 0; i < table->size(); ++i) {
+            const OptionRow& row = table->row(i);
+            if (row.member == nullptr || insideArray(row)) continue;
+            const Json::Value value = table->show(i, config);
             if (value.isNull()) continue;
             const std::string member = row.member;
             Json::Value* place = &effective;

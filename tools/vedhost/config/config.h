@@ -1,5 +1,5 @@
 // What vedhost is asked to do: the command line and the --config document,
-// joined from the concerns' option tables (options.h).
+// joined from the concerns' option tables (config/options.h).
 //
 // Parsing is pure: it reads the files the configuration names (the document,
 // settings, presentation and password files) but opens no line and loads no
@@ -10,71 +10,34 @@
 
 #include <json/value.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "common/local_time.h"
-#include "history/history_options.h"
 #include "config/host_options.h"
-#include "web/http_options.h"
-#include "common/json_file.h"
+#include "config/option_rows.h"
+#include "history/history_options.h"
+#include "history/history_query.h"
 #include "lines/line_options.h"
 #include "mqtt/mqtt_options.h"
-#include "config/options.h"
 #include "presentation/presentation.h"
+#include "web/http_options.h"
 
 namespace vedhost {
 
-struct HostConfig {
-    std::string pluginPath;
+// Every concern's settings in one place: the host's own (HostSettings) and
+// each concern's, as its table wrote them.
+struct HostConfig : HostSettings {
     std::vector<LineConfig> lines;
-    double intervalSeconds = 1.0;
-    std::optional<long> rounds;  // stop after this many completed rounds
-    int timeoutMs = 1000;        // response time-out of lines that give none
-    std::string reportPath;      // "-" for stdout
-    bool show = false;
-    std::string eventsPath;  // "-" for stdout
     HistoryOptions history;
-    std::string pluginLogPath;  // the plug-in's console lines go here, not stdout
-    std::optional<WriteRequest> write;
-    // Labels, scales, units and classes for vedhost's outputs: the user's, else
-    // the built-in one (Presentation::builtIn()).
-    Presentation presentation = Presentation::builtIn();
     std::optional<MqttOptions> mqtt;
     std::optional<HttpOptions> http;  // the web view, API and metrics; off when unset
     bool help = false;
     bool version = false;
 
     std::string configPath;  // the --config document, when one was read
-    // Where each setting given came from, by its document path ("mqtt.port")
-    // or, for the command line's one-meter options, "lines[].baud".
-    std::map<std::string, Source> sources;
-
-    // A member's name as the user gave it, for messages: `flag` when it came
-    // from the command line, else the document's `member`.
-    std::string spelled(const char* member, const char* flag) const;
-    // True when a member under `prefix` ("mqtt.") came from the document.
-    bool givenInDocument(const std::string& prefix) const;
-    // Reads the file a member names; a failure names the member as spelled().
-    bool readNamedFile(const char* member, const char* flag, const std::string& path,
-                       std::string& text, std::string& error) const;
-};
-
-// `vedhost history FILE [--data-id N] [--since T] [--until T] [--resolution R]
-// [--format json|csv] [--presentation FILE | --config FILE]` or
-// `vedhost history FILE --info`.
-struct HistoryQuery {
-    enum class Format { List, Json, Csv };
-    std::string path;
-    std::optional<unsigned> dataId;
-    std::string since;  // stored at or after this local time, as "2024-03-07T09:05:02"
-    std::string until;  // stored before this local time, the same way
-    std::string resolution = "full";  // "full" or a tier's name
-    bool info = false;                // sizes, cap and the span of each tier instead of rows
-    Format format = Format::List;
-    Presentation presentation;
+    // Where each setting given came from.
+    Sources sources;
 };
 
 // What the command line asks for.
@@ -94,10 +57,6 @@ bool parseInvocation(const std::vector<std::string>& args, const std::string& de
 // Parses the host's options (no subcommand).
 bool parseCommandLine(const std::vector<std::string>& args, const std::string& defaultPlugin,
                       HostConfig& config, std::string& error);
-
-// Parses the arguments after "history".
-bool parseHistoryCommand(const std::vector<std::string>& args, HistoryQuery& query,
-                         std::string& error);
 
 // Reads the lines and meters of a --config document into `lines`, and its
 // "presentation" into `presentation` when one is given. `timeoutMs` is the

@@ -4,7 +4,8 @@
 
 #include <sstream>
 
-#include "config/config.h"
+#include "common/json_file.h"
+#include "common/parse.h"
 
 namespace vedhost {
 namespace {
@@ -16,60 +17,60 @@ bool storeText(std::string& field, J v) {
     return true;
 }
 
-const OptionRow kRows[] = {
-    {"everything", "--interval", "SECONDS", "interval",
-     "start a polling round this often (default 1)", ValueType::Real, 0.01, 86400,
-     [](HostConfig& c, J v, const Given&, std::string&) {
+const SettingRow<HostSettings> kRows[] = {
+    {{"everything", "--interval", "SECONDS", "interval",
+      "start a polling round this often (default 1)", ValueType::Real, 0.01, 86400},
+     [](HostSettings& c, J v, const Given&, std::string&) {
          c.intervalSeconds = v.asDouble();
          return true;
      },
-     [](const HostConfig& c) { return Json::Value(c.intervalSeconds); }},
-    {"everything", "--rounds", "N", "rounds",
-     "stop after N completed rounds per meter; a meter that gave no reply at all\n"
-     "in N attempted rounds in a row is given up, one that answers runs until it\n"
-     "completes N (default: until SIGINT/SIGTERM)",
-     ValueType::Integer, 1, 1000000000,
-     [](HostConfig& c, J v, const Given&, std::string&) {
+     [](const HostSettings& c) { return Json::Value(c.intervalSeconds); }},
+    {{"everything", "--rounds", "N", "rounds",
+      "stop after N completed rounds per meter; a meter that gave no reply at all\n"
+      "in N attempted rounds in a row is given up, one that answers runs until it\n"
+      "completes N (default: until SIGINT/SIGTERM)",
+      ValueType::Integer, 1, 1000000000},
+     [](HostSettings& c, J v, const Given&, std::string&) {
          c.rounds = static_cast<long>(v.asInt64());
          return true;
      },
-     [](const HostConfig& c) {
+     [](const HostSettings& c) {
          return c.rounds ? Json::Value(static_cast<Json::Int64>(*c.rounds)) : Json::Value();
      }},
-    {"everything", "--timeout-ms", "MS", "timeout_ms",
-     "response time-out per request, for lines that give none (default 1000)", ValueType::Integer,
-     1, 600000,
-     [](HostConfig& c, J v, const Given&, std::string&) {
+    {{"everything", "--timeout-ms", "MS", "timeout_ms",
+      "response time-out per request, for lines that give none (default 1000)", ValueType::Integer,
+      1, 600000},
+     [](HostSettings& c, J v, const Given&, std::string&) {
          c.timeoutMs = v.asInt();
          return true;
      },
-     [](const HostConfig& c) { return Json::Value(c.timeoutMs); }},
-    {"everything", "--plugin", "PATH", "plugin",
-     "the plug-in to load (default: the one installed beside vedhost)", ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) { return storeText(c.pluginPath, v); },
-     [](const HostConfig& c) { return textOrNull(c.pluginPath); }},
-    {"everything", "--report", "FILE|-", "report",
-     "the meter's JSON report after each round, one per line", ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) { return storeText(c.reportPath, v); },
-     [](const HostConfig& c) { return textOrNull(c.reportPath); }},
-    {"everything", "--show", nullptr, "show", "a table of the report after each round, on stdout",
-     ValueType::Flag, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) {
+     [](const HostSettings& c) { return Json::Value(c.timeoutMs); }},
+    {{"everything", "--plugin", "PATH", "plugin",
+      "the plug-in to load (default: the one installed beside vedhost)", ValueType::Path, 0, 0},
+     [](HostSettings& c, J v, const Given&, std::string&) { return storeText(c.pluginPath, v); },
+     [](const HostSettings& c) { return textOrNull(c.pluginPath); }},
+    {{"everything", "--report", "FILE|-", "report",
+      "the meter's JSON report after each round, one per line", ValueType::Path, 0, 0},
+     [](HostSettings& c, J v, const Given&, std::string&) { return storeText(c.reportPath, v); },
+     [](const HostSettings& c) { return textOrNull(c.reportPath); }},
+    {{"everything", "--show", nullptr, "show", "a table of the report after each round, on stdout",
+      ValueType::Flag, 0, 0},
+     [](HostSettings& c, J v, const Given&, std::string&) {
          c.show = v.asBool();
          return true;
      },
-     [](const HostConfig& c) { return Json::Value(c.show); }},
-    {"everything", "--events", "FILE|-", "events",
-     "every host service call and Modbus exchange, JSON lines", ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) { return storeText(c.eventsPath, v); },
-     [](const HostConfig& c) { return textOrNull(c.eventsPath); }},
-    {"everything", "--plugin-log", "FILE", "plugin_log",
-     "the plug-in's console lines go to FILE instead of stdout", ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) { return storeText(c.pluginLogPath, v); },
-     [](const HostConfig& c) { return textOrNull(c.pluginLogPath); }},
-    {"everything", "--write", "REG=V[,V...]", "write",
-     "write registers after the first round and report the outcome", ValueType::Custom, 0, 0,
-     [](HostConfig& c, J v, const Given& given, std::string& error) {
+     [](const HostSettings& c) { return Json::Value(c.show); }},
+    {{"everything", "--events", "FILE|-", "events",
+      "every host service call and Modbus exchange, JSON lines", ValueType::Path, 0, 0},
+     [](HostSettings& c, J v, const Given&, std::string&) { return storeText(c.eventsPath, v); },
+     [](const HostSettings& c) { return textOrNull(c.eventsPath); }},
+    {{"everything", "--plugin-log", "FILE", "plugin_log",
+      "the plug-in's console lines go to FILE instead of stdout", ValueType::Path, 0, 0},
+     [](HostSettings& c, J v, const Given&, std::string&) { return storeText(c.pluginLogPath, v); },
+     [](const HostSettings& c) { return textOrNull(c.pluginLogPath); }},
+    {{"everything", "--write", "REG=V[,V...]", "write",
+      "write registers after the first round and report the outcome", ValueType::Custom, 0, 0},
+     [](HostSettings& c, J v, const Given& given, std::string& error) {
          WriteRequest write;
          if (!v.isString()) {
              error = given.name + ": expected \"REG=VALUE[,VALUE...]\", got " + valueText(v);
@@ -83,16 +84,16 @@ const OptionRow kRows[] = {
          c.write = std::move(write);
          return true;
      },
-     [](const HostConfig& c) { return c.write ? Json::Value(c.write->text) : Json::Value(); }},
-    {"everything", "--presentation", "FILE", "presentation",
-     "labels, scale factors and units by signal id (--show, MQTT, history);\n"
-     "inline or a file name in the document",
-     ValueType::Custom, 0, 0,
-     [](HostConfig& c, J v, const Given& given, std::string& error) {
+     [](const HostSettings& c) { return c.write ? Json::Value(c.write->text) : Json::Value(); }},
+    {{"everything", "--presentation", "FILE", "presentation",
+      "labels, scale factors and units by signal id (--show, MQTT, history);\n"
+      "inline or a file name in the document",
+      ValueType::Custom, 0, 0},
+     [](HostSettings& c, J v, const Given& given, std::string& error) {
          if (v.isString()) return c.presentation.load(pathFrom(given.folder, v.asString()), error);
          return c.presentation.parse(v, error);
      },
-     [](const HostConfig& c) {
+     [](const HostSettings& c) {
          Json::Value styles(Json::objectValue);
          for (const std::string& id : c.presentation.ids()) {
              const SignalStyle* style = c.presentation.find(id);
@@ -107,11 +108,11 @@ const OptionRow kRows[] = {
      }},
 };
 
-const OptionTable kTable = optionTable(kRows);
+const SettingTable<HostSettings> kTable = settingTable(kRows);
 
 }  // namespace
 
-const OptionTable& hostOptions() { return kTable; }
+const SettingTable<HostSettings>& hostOptions() { return kTable; }
 
 bool parseWrite(const std::string& text, WriteRequest& write, std::string& error) {
     error = "--write: expected REG=VALUE[,VALUE...] with numbers 0..65535, got \"" + text + "\"";

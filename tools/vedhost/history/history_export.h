@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "config/config.h"
+#include "history/history_query.h"
 #include "history/history_store.h"
 
 namespace vedhost {

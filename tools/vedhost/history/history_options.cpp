@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "config/config.h"
-
 namespace vedhost {
 namespace {
 
@@ -31,7 +29,7 @@ bool seconds(J v, std::int64_t& out) {
     return scale > 0;
 }
 
-bool storeTiers(HostConfig& c, J v, const Given& given, std::string& error) {
+bool storeTiers(HistoryOptions& h, J v, const Given& given, std::string& error) {
     std::vector<TierShape> tiers;
     if (!v.isArray()) {
         error = given.name + ": expected a list of {\"name\", \"step\", \"span\"}";
@@ -53,13 +51,13 @@ bool storeTiers(HostConfig& c, J v, const Given& given, std::string& error) {
         error = given.name + ": " + error;
         return false;
     }
-    c.history.tiers = tiers;
+    h.tiers = tiers;
     return true;
 }
 
-Json::Value showTiers(const HostConfig& c) {
+Json::Value showTiers(const HistoryOptions& h) {
     Json::Value out(Json::arrayValue);
-    for (const TierShape& t : c.history.tiers) {
+    for (const TierShape& t : h.tiers) {
         Json::Value tier(Json::objectValue);
         tier["name"] = t.name;
         tier["step"] = Json::Int64(t.step);
@@ -69,7 +67,7 @@ Json::Value showTiers(const HostConfig& c) {
     return out;
 }
 
-bool storeSignals(HostConfig& c, J v, const Given& given, std::string& error) {
+bool storeSignals(HistoryOptions& h, J v, const Given& given, std::string& error) {
     std::vector<std::string> ids;
     if (v.isArray())
         for (const Json::Value& id : v)
@@ -83,69 +81,73 @@ bool storeSignals(HostConfig& c, J v, const Given& given, std::string& error) {
         error = given.name + ": " + error;
         return false;
     }
-    c.history.signals = ids;
+    h.signals = ids;
     return true;
 }
 
-Json::Value showSignals(const HostConfig& c) {
+Json::Value showSignals(const HistoryOptions& h) {
     Json::Value out(Json::arrayValue);
-    for (const std::string& id : c.history.signals) out.append(id);
+    for (const std::string& id : h.signals) out.append(id);
     return out;
 }
 
-const OptionRow kRows[] = {
-    {"everything", "--history", "FILE", "history.path",
-     "SQLite history and cache; newest record reloaded at start (default:\n"
-     "$VEDHOST_DEFAULT_HISTORY, else none)",
-     ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         c.history.path = v.asString();
+const SettingRow<HistoryOptions> kRows[] = {
+    {{"everything", "--history", "FILE", "history.path",
+      "SQLite history and cache; newest record reloaded at start (default:\n"
+      "$VEDHOST_DEFAULT_HISTORY, else none)",
+      ValueType::Path, 0, 0},
+     [](HistoryOptions& h, J v, const Given&, std::string&) {
+         h.path = v.asString();
          return true;
      },
-     [](const HostConfig& c) { return textOrNull(c.history.path); }},
-    {"everything", "--history-max-mb", "N", "history.max_mb",
-     "the history's files (database, WAL, index) together never larger (default\n128)",
-     ValueType::Integer, 4, 1048576,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         c.history.maxMb = static_cast<long>(v.asInt64());
+     [](const HistoryOptions& h) { return textOrNull(h.path); }},
+    {{"everything", "--history-max-mb", "N", "history.max_mb",
+      "the history's files (database, WAL, index) together never larger (default\n128)",
+      ValueType::Integer, 4, 1048576},
+     [](HistoryOptions& h, J v, const Given&, std::string&) {
+         h.maxMb = static_cast<long>(v.asInt64());
          return true;
      },
-     [](const HostConfig& c) { return Json::Value(static_cast<Json::Int64>(c.history.maxMb)); }},
-    {"everything", "--history-commit-seconds", "S", "history.commit_seconds",
-     "rounds committed to the history together; the most a crash or power cut\n"
-     "loses (default 10)",
-     ValueType::Real, 0.01, 3600,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         c.history.commitSeconds = v.asDouble();
+     [](const HistoryOptions& h) { return Json::Value(static_cast<Json::Int64>(h.maxMb)); }},
+    {{"everything", "--history-commit-seconds", "S", "history.commit_seconds",
+      "rounds committed to the history together; the most a crash or power cut\n"
+      "loses (default 10)",
+      ValueType::Real, 0.01, 3600},
+     [](HistoryOptions& h, J v, const Given&, std::string&) {
+         h.commitSeconds = v.asDouble();
          return true;
      },
-     [](const HostConfig& c) { return Json::Value(c.history.commitSeconds); }},
-    {"everything", nullptr, nullptr, "history.tiers",
-     "consolidated tiers, finest first: [{\"name\": \"1m\", \"step\": \"1m\", \"span\":\n"
-     "\"7d\"}, ...]; each step a multiple of the one before (default 1m for 7d,\n"
-     "15m for 366d, 1d for 3653d)",
-     ValueType::Custom, 0, 0, storeTiers, showTiers},
-    {"everything", nullptr, nullptr, "history.signals",
-     "signal ids consolidated beside the measurements and energy counters\n"
-     "(min/avg/max; status words and bits by their last value)",
-     ValueType::Custom, 0, 0, storeSignals, showSignals},
+     [](const HistoryOptions& h) { return Json::Value(h.commitSeconds); }},
+    {{"everything", nullptr, nullptr, "history.tiers",
+      "consolidated tiers, finest first: [{\"name\": \"1m\", \"step\": \"1m\", \"span\":\n"
+      "\"7d\"}, ...]; each step a multiple of the one before (default 1m for 7d,\n"
+      "15m for 366d, 1d for 3653d)",
+      ValueType::Custom, 0, 0},
+     storeTiers,
+     showTiers},
+    {{"everything", nullptr, nullptr, "history.signals",
+      "signal ids consolidated beside the measurements and energy counters\n"
+      "(min/avg/max; status words and bits by their last value)",
+      ValueType::Custom, 0, 0},
+     storeSignals,
+     showSignals},
 };
 
 // A service names its instance's history file in the environment
 // (VEDHOST_DEFAULT_HISTORY); a document or --history names another.
-bool finishHistory(HostConfig& c, std::string&) {
+bool finishHistory(HistoryOptions& h, Sources& sources, std::string&) {
     const char* fallback = std::getenv("VEDHOST_DEFAULT_HISTORY");
-    if (c.history.path.empty() && fallback != nullptr && *fallback != '\0') {
-        c.history.path = fallback;
-        c.sources["history.path"] = Source::Environment;
+    if (h.path.empty() && fallback != nullptr && *fallback != '\0') {
+        h.path = fallback;
+        sources.note("history.path", Source::Environment);
     }
     return true;
 }
 
-const OptionTable kTable = optionTable(kRows, finishHistory);
+const SettingTable<HistoryOptions> kTable = settingTable(kRows, finishHistory);
 
 }  // namespace
 
-const OptionTable& historyOptions() { return kTable; }
+const SettingTable<HistoryOptions>& historyOptions() { return kTable; }
 
 }  // namespace vedhost

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/option_rows.h"
 #include "history/history_tiers.h"
 
 namespace vedhost {
@@ -16,5 +17,8 @@ struct HistoryOptions {
     std::vector<TierShape> tiers = defaultTiers();
     std::vector<std::string> signals;  // consolidated beside the measurements and energies
 };
+
+// --history and the --history-* options, the document's "history" members.
+const SettingTable<HistoryOptions>& historyOptions();
 
 }  // namespace vedhost

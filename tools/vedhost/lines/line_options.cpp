@@ -1,13 +1,18 @@
-// The lines' settings: the one-meter options of the command line and the
-// document's "lines" array with its meters.
+// The lines' settings: one table of the line and meter members, walked for
+// the command line's one-meter options and for the document's "lines" array.
+#include "lines/line_options.h"
+
+#include <cstring>
 #include <set>
 
-#include "config/config.h"
+#include "common/json_file.h"
+#include "common/parse.h"
 
 namespace vedhost {
 namespace {
 
 using J = const Json::Value&;
+using Lines = std::vector<LineConfig>;
 
 bool parseParity(const std::string& text, char& parity) {
     if (text != "N" && text != "E" && text != "O") return false;
@@ -15,152 +20,214 @@ bool parseParity(const std::string& text, char& parity) {
     return true;
 }
 
-// The one line and meter the command line's options describe, made when the
-// first of them is read. Its time-out is left to the host's --timeout-ms.
-LineConfig& single(HostConfig& c) {
-    if (c.lines.empty()) {
-        c.lines.emplace_back();
-        c.lines[0].timeoutMs = 0;
-        c.lines[0].meters.emplace_back();
-    }
-    return c.lines[0];
-}
-MeterConfig& singleMeter(HostConfig& c) { return single(c).meters[0]; }
-
-bool storeLineKind(HostConfig& c, LineConfig::Kind kind, const char* other, std::string& error) {
-    if (c.sources.count(other)) {
-        error = "--rtu and --tcp exclude each other";
-        return false;
-    }
-    single(c).kind = kind;
-    return true;
-}
-
-const OptionRow kRows[] = {
-    {"one meter", "--rtu", "DEVICE", "lines[].rtu",
-     "serial device (or pseudo-terminal) of the meter's line", ValueType::Text, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string& error) {
-         if (!storeLineKind(c, LineConfig::Kind::Rtu, "lines[].tcp", error)) return false;
-         single(c).device = v.asString();
-         return true;
-     },
-     nullptr},
-    {"one meter", "--baud", "N", "lines[].baud", "line speed (default 9600)", ValueType::Integer,
-     50, 4000000,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         single(c).baud = v.asInt();
-         return true;
-     },
-     nullptr},
-    {"one meter", "--parity", "N|E|O", "lines[].parity", "(default N)", ValueType::Custom, 0, 0,
-     [](HostConfig& c, J v, const Given& given, std::string& error) {
-         if (!parseParity(v.asString(), single(c).parity)) {
-             error = given.name + ": expected N, E or O, got \"" + v.asString() + "\"";
-             return false;
-         }
-         return true;
-     },
-     nullptr},
-    {"one meter", "--data-bits", "5..8", "lines[].data_bits", "(default 8)", ValueType::Integer, 5,
-     8,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         single(c).dataBits = v.asInt();
-         return true;
-     },
-     nullptr},
-    {"one meter", "--stop-bits", "1|2", "lines[].stop_bits", "(default 1)", ValueType::Integer, 1,
-     2,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         single(c).stopBits = v.asInt();
-         return true;
-     },
-     nullptr},
-    {"one meter", "--frame-gap-ms", "MS", "lines[].frame_gap_ms",
-     "pause between frames on the line (at least 3.5 characters)", ValueType::Integer, 0, 60000,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         single(c).frameGapMs = v.asInt();
-         return true;
-     },
-     nullptr},
-    {"one meter", "--tcp", "HOST:PORT", "lines[].tcp",
-     "Modbus TCP endpoint instead of a serial line", ValueType::Custom, 0, 0,
-     [](HostConfig& c, J v, const Given& given, std::string& error) {
-         if (!storeLineKind(c, LineConfig::Kind::Tcp, "lines[].rtu", error)) return false;
-         if (!parseHostPort(v.asString(), single(c).host, single(c).port)) {
-             error = given.name + ": expected HOST:PORT, got \"" + v.asString() + "\"";
-             return false;
-         }
-         return true;
-     },
-     nullptr},
-    {"one meter", "--slave", "ID", "lines[].meters[].slave", "unit id, 1..247 (default 1)",
-     ValueType::Integer, 1, 247,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         singleMeter(c).slave = v.asInt();
-         return true;
-     },
-     nullptr},
-    {"one meter", "--data-id", "N", "lines[].meters[].data_id", "the meter's data id (default 1)",
-     ValueType::Integer, 1, 2147483647,
-     [](HostConfig& c, J v, const Given&, std::string&) {
-         singleMeter(c).dataId = static_cast<unsigned>(v.asInt64());
-         return true;
-     },
-     nullptr},
-    {"one meter", "--settings", "FILE", "lines[].meters[].settings",
-     "the meter's JSON settings document (default {}); inline or a file name in the document",
-     ValueType::Path, 0, 0,
-     [](HostConfig& c, J v, const Given&, std::string& error) {
-         return loadJsonObject("settings", v.asString(), singleMeter(c).settings, error);
-     },
-     nullptr},
-    {"several meters", nullptr, nullptr, "lines",
-     "the lines and endpoints, each polled by a thread of its own, with their meters",
-     ValueType::Custom, 0, 0,
-     [](HostConfig& c, J v, const Given& given, std::string& error) {
-         // Lines without a time-out of their own get the host's once
-         // everything is read.
-         return parseLines(v, given.folder, 0, c.lines, error);
-     },
-     [](const HostConfig& c) { return linesJson(c.lines); }},
+// Where a member's value goes.
+struct Place {
+    LineConfig* line;
+    MeterConfig* meter;  // for a meter's members
+    std::string folder;  // the document's, for a settings file it names
 };
 
-// The lines' checks once the command line and the document are read.
-bool finishLines(HostConfig& c, std::string& error) {
-    const bool lineGiven = c.sources.count("lines[].rtu") || c.sources.count("lines[].tcp");
-    if (c.configPath.empty() && !lineGiven) {
-        error = "give the meter's line with --rtu or --tcp, or --config";
-        return false;
-    }
-    if (c.lines.empty()) {
-        error = "config " + c.configPath + ": expected an object with a non-empty \"lines\" array";
-        return false;
-    }
-    for (LineConfig& line : c.lines)
-        if (line.timeoutMs == 0) line.timeoutMs = c.timeoutMs;
-    return true;
+enum class Part {
+    Reach,  // how the line is reached: exactly one of these per line
+    Line,   // the line's framing and timing
+    Meter,  // each meter on the line
+};
+
+// One member of a line or a meter, in both spellings.
+struct LineMember {
+    Part part;
+    const char* member;     // "lines[].baud": the document's key is its last part
+    const char* flag;       // the one-meter option; nullptr: the document only
+    const char* valueName;  // "N" in --help
+    const char* help;
+    ValueType type;  // Integer: min..max; the others are checked by put()
+    long min, max;
+    // A value put() refuses, as the command line says it ("--parity: expected
+    // N, E or O, got \"X\"") and as the document does ("lines[0]: \"parity\"
+    // must be \"N\", \"E\" or \"O\"").
+    const char* expected;
+    const char* mustBe;
+    // Keeps a value: false when it is not one the member takes (`error` left
+    // empty), or with a reason of its own (a settings file that cannot be read).
+    bool (*put)(Place& place, J value, std::string& error);
+    // The value in effect, for check-config; null when the line has none
+    // (a TCP endpoint has no serial framing). `meter` is set for a meter's members.
+    Json::Value (*get)(const LineConfig& line, const MeterConfig* meter);
+};
+
+Json::Value serial(const LineConfig& line, Json::Value value) {
+    return line.kind == LineConfig::Kind::Rtu ? value : Json::Value();
 }
 
-const OptionTable kTable = optionTable(kRows, finishLines);
+// In --help order; a document's line is checked how it is reached first,
+// then its numbers in this order, then its other members; a meter's numbers
+// before its settings.
+const LineMember kMembers[] = {
+    {Part::Reach, "lines[].rtu", "--rtu", "DEVICE",
+     "serial device (or pseudo-terminal) of the meter's line", ValueType::Text, 0, 0, nullptr,
+     "name a serial device",
+     [](Place& p, J v, std::string&) {
+         if (!v.isString()) return false;
+         p.line->kind = LineConfig::Kind::Rtu;
+         p.line->device = v.asString();
+         return true;
+     },
+     [](const LineConfig& l, const MeterConfig*) { return serial(l, l.device); }},
+    {Part::Line, "lines[].baud", "--baud", "N", "line speed (default 9600)", ValueType::Integer, 50,
+     4000000, nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.line->baud = v.asInt();
+         return true;
+     },
+     [](const LineConfig& l, const MeterConfig*) { return serial(l, l.baud); }},
+    {Part::Line, "lines[].parity", "--parity", "N|E|O", "(default N)", ValueType::Custom, 0, 0,
+     "N, E or O", "be \"N\", \"E\" or \"O\"",
+     [](Place& p, J v, std::string&) {
+         return v.isString() && parseParity(v.asString(), p.line->parity);
+     },
+     [](const LineConfig& l, const MeterConfig*) { return serial(l, std::string(1, l.parity)); }},
+    {Part::Line, "lines[].data_bits", "--data-bits", "5..8", "(default 8)", ValueType::Integer, 5,
+     8, nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.line->dataBits = v.asInt();
+         return true;
+     },
+     [](const LineConfig& l, const MeterConfig*) { return serial(l, l.dataBits); }},
+    {Part::Line, "lines[].stop_bits", "--stop-bits", "1|2", "(default 1)", ValueType::Integer, 1, 2,
+     nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.line->stopBits = v.asInt();
+         return true;
+     },
+     [](const LineConfig& l, const MeterConfig*) { return serial(l, l.stopBits); }},
+    // The command line's lines take the host's --timeout-ms.
+    {Part::Line, "lines[].timeout_ms", nullptr, nullptr, nullptr, ValueType::Integer, 1, 600000,
+     nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.line->timeoutMs = v.asInt();
+         return true;
+     },
+     [](const LineConfig& l, const MeterConfig*) { return Json::Value(l.timeoutMs); }},
+    {Part::Line, "lines[].frame_gap_ms", "--frame-gap-ms", "MS",
+     "pause between frames on the line (at least 3.5 characters)", ValueType::Integer, 0, 60000,
+     nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.line->frameGapMs = v.asInt();
+         return true;
+     },
+     [](const LineConfig& l, const MeterConfig*) { return Json::Value(l.frameGapMs); }},
+    {Part::Reach, "lines[].tcp", "--tcp", "HOST:PORT",
+     "Modbus TCP endpoint instead of a serial line", ValueType::Custom, 0, 0, "HOST:PORT",
+     "be \"HOST:PORT\"",
+     [](Place& p, J v, std::string&) {
+         p.line->kind = LineConfig::Kind::Tcp;
+         return v.isString() && parseHostPort(v.asString(), p.line->host, p.line->port);
+     },
+     [](const LineConfig& l, const MeterConfig*) {
+         return l.kind == LineConfig::Kind::Tcp ? Json::Value(l.host + ":" + std::to_string(l.port))
+                                                : Json::Value();
+     }},
+    {Part::Meter, "lines[].meters[].slave", "--slave", "ID", "unit id, 1..247 (default 1)",
+     ValueType::Integer, 1, 247, nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.meter->slave = v.asInt();
+         return true;
+     },
+     [](const LineConfig&, const MeterConfig* m) { return Json::Value(m->slave); }},
+    {Part::Meter, "lines[].meters[].data_id", "--data-id", "N", "the meter's data id (default 1)",
+     ValueType::Integer, 1, 2147483647, nullptr, nullptr,
+     [](Place& p, J v, std::string&) {
+         p.meter->dataId = static_cast<unsigned>(v.asInt64());
+         return true;
+     },
+     [](const LineConfig&, const MeterConfig* m) {
+         return Json::Value(static_cast<Json::Int64>(m->dataId));
+     }},
+    {Part::Meter, "lines[].meters[].settings", "--settings", "FILE",
+     "the meter's JSON settings document (default {}); inline or a file name in the document",
+     ValueType::Path, 0, 0, nullptr, "be an object or a file name",
+     [](Place& p, J v, std::string& error) {
+         if (v.isObject()) {
+             p.meter->settings = v;
+             return true;
+         }
+         return v.isString() && loadJsonObject("settings", pathFrom(p.folder, v.asString()),
+                                               p.meter->settings, error);
+     },
+     [](const LineConfig&, const MeterConfig* m) { return m->settings; }},
+};
 
-// Reads an integer member of a line or meter, when present.
-bool memberInt(const Json::Value& object, const char* key, long min, long max, int& out,
-               const std::string& where, std::string& error) {
-    if (!object.isMember(key)) return true;
-    const Json::Value& v = object[key];
-    // isInt64 first: the reader keeps numbers up to 2^64 (and reals far beyond),
-    // and asking such a value for a 64-bit integer throws.
-    if (!v.isIntegral() || !v.isInt64() || v.asInt64() < min || v.asInt64() > max) {
-        error = where + ": \"" + key + "\" must be an integer " + std::to_string(min) + ".." +
-                std::to_string(max) + ", got " + valueText(v);
-        return false;
-    }
-    out = static_cast<int>(v.asInt64());
-    return true;
+const char* keyOf(const LineMember& m) { return std::strrchr(m.member, '.') + 1; }
+
+// `"rtu" and "tcp"` or `--rtu and --tcp`: the ways a line is reached.
+std::string reachList(bool flags) {
+    std::string text;
+    for (const LineMember& m : kMembers)
+        if (m.part == Part::Reach)
+            text += (text.empty() ? "" : " and ") +
+                    (flags ? std::string(m.flag) : "\"" + std::string(keyOf(m)) + "\"");
+    return text;
 }
 
-bool checkKeys(const Json::Value& object, const std::set<std::string>& known,
-               const std::string& where, std::string& error) {
+// --- The command line: one line with one meter ---------------------------------------------
+
+// Made when the first of the one-meter options is read. Its time-out is left
+// to the host's --timeout-ms.
+LineConfig& single(Lines& lines) {
+    if (lines.empty()) {
+        lines.emplace_back();
+        lines[0].timeoutMs = 0;
+        lines[0].meters.emplace_back();
+    }
+    return lines[0];
+}
+
+bool storeOneMeter(Lines& lines, J v, const Given& given, std::string& error) {
+    const LineMember* m = kMembers;
+    while (std::strcmp(m->member, given.row->member) != 0) ++m;
+    if (m->part == Part::Reach)
+        for (const LineMember& other : kMembers)
+            if (other.part == Part::Reach && &other != m && given.sources->has(other.member)) {
+                error = reachList(true) + " exclude each other";
+                return false;
+            }
+    LineConfig& line = single(lines);
+    Place place{&line, &line.meters[0], given.folder};
+    error.clear();
+    if (m->put(place, v, error)) return true;
+    if (error.empty())
+        error = given.name + ": expected " + m->expected + ", got \"" + v.asString() + "\"";
+    return false;
+}
+
+std::vector<SettingRow<Lines>> makeRows() {
+    std::vector<SettingRow<Lines>> rows;
+    for (const LineMember& m : kMembers)
+        if (m.flag != nullptr)
+            rows.push_back({{"one meter", m.flag, m.valueName, m.member, m.help, m.type,
+                             static_cast<double>(m.min), static_cast<double>(m.max)},
+                            storeOneMeter,
+                            nullptr});
+    rows.push_back({{"several meters", nullptr, nullptr, "lines",
+                     "the lines and endpoints, each polled by a thread of its own, with their "
+                     "meters",
+                     ValueType::Custom, 0, 0},
+                    // Lines without a time-out of their own get the host's once
+                    // everything is read.
+                    [](Lines& lines, J v, const Given& given, std::string& error) {
+                        return parseLines(v, given.folder, 0, lines, error);
+                    },
+                    [](const Lines& lines) { return linesJson(lines); }});
+    return rows;
+}
+
+// --- The document: the "lines" array ---------------------------------------------------------
+
+bool checkKeys(J object, Part part, const std::string& where, std::string& error) {
+    std::set<std::string> known;
+    for (const LineMember& m : kMembers)
+        if ((m.part == Part::Meter) == (part == Part::Meter)) known.insert(keyOf(m));
+    if (part != Part::Meter) known.insert("meters");
     for (const auto& name : object.getMemberNames()) {
         if (!known.count(name)) {
             error = where + ": unknown key \"" + name + "\"";
@@ -170,75 +237,65 @@ bool checkKeys(const Json::Value& object, const std::set<std::string>& known,
     return true;
 }
 
-bool parseMeter(const Json::Value& mv, const std::string& where, const std::string& folder,
-                MeterConfig& meter, std::string& error) {
+bool readMember(const LineMember& m, J v, const std::string& where, Place& place,
+                std::string& error) {
+    const std::string key = keyOf(m);
+    if (m.type == ValueType::Integer) {
+        // isInt64 first: the reader keeps numbers up to 2^64 (and reals far
+        // beyond), and asking such a value for a 64-bit integer throws.
+        if (!v.isIntegral() || !v.isInt64() || v.asInt64() < m.min || v.asInt64() > m.max) {
+            error = where + ": \"" + key + "\" must be an integer " + std::to_string(m.min) + ".." +
+                    std::to_string(m.max) + ", got " + valueText(v);
+            return false;
+        }
+    } else if (v.isString() && v.asString().empty()) {
+        // An empty text names nothing: no device, endpoint or file.
+        error = where + ": \"" + key + "\" must " + m.mustBe;
+        return false;
+    }
+    error.clear();
+    if (m.put(place, v, error)) return true;
+    error = error.empty() ? where + ": \"" + key + "\" must " + m.mustBe : where + ": " + error;
+    return false;
+}
+
+// The members of `part` that `object` holds: the numbers first, then the rest.
+bool readPart(J object, Part part, const std::string& where, Place& place, std::string& error) {
+    for (const bool numbers : {true, false})
+        for (const LineMember& m : kMembers) {
+            if (m.part != part || (m.type == ValueType::Integer) != numbers) continue;
+            if (object.isMember(keyOf(m)) && !readMember(m, object[keyOf(m)], where, place, error))
+                return false;
+        }
+    return true;
+}
+
+bool parseMeter(J mv, const std::string& where, Place& place, std::string& error) {
     if (!mv.isObject()) {
         error = where + ": expected an object";
         return false;
     }
-    if (!checkKeys(mv, {"slave", "data_id", "settings"}, where, error)) return false;
-    int dataId = 1;
-    if (!memberInt(mv, "slave", 1, 247, meter.slave, where, error) ||
-        !memberInt(mv, "data_id", 1, 2147483647, dataId, where, error))
-        return false;
-    meter.dataId = static_cast<unsigned>(dataId);
-    if (!mv.isMember("settings")) return true;
-    const Json::Value& settings = mv["settings"];
-    if (settings.isObject()) {
-        meter.settings = settings;
-    } else if (settings.isString() && !settings.asString().empty()) {
-        if (!loadJsonObject("settings", pathFrom(folder, settings.asString()), meter.settings,
-                            error)) {
-            error = where + ": " + error;
-            return false;
-        }
-    } else {
-        error = where + ": \"settings\" must be an object or a file name";
-        return false;
-    }
-    return true;
+    return checkKeys(mv, Part::Meter, where, error) &&
+           readPart(mv, Part::Meter, where, place, error);
 }
 
-bool parseLine(const Json::Value& l, const std::string& where, const std::string& folder,
-               LineConfig& line, std::string& error) {
+bool parseLine(J l, const std::string& where, const std::string& folder, LineConfig& line,
+               std::string& error) {
     if (!l.isObject()) {
         error = where + ": expected an object";
         return false;
     }
-    if (!checkKeys(l,
-                   {"rtu", "tcp", "baud", "parity", "data_bits", "stop_bits", "timeout_ms",
-                    "frame_gap_ms", "meters"},
-                   where, error))
-        return false;
-    if (l.isMember("rtu") == l.isMember("tcp")) {
-        error = where + ": give exactly one of \"rtu\" and \"tcp\"";
+    if (!checkKeys(l, Part::Line, where, error)) return false;
+    int reached = 0;
+    for (const LineMember& m : kMembers) reached += m.part == Part::Reach && l.isMember(keyOf(m));
+    if (reached != 1) {
+        error = where + ": give exactly one of " + reachList(false);
         return false;
     }
-    if (l.isMember("rtu")) {
-        if (!l["rtu"].isString() || l["rtu"].asString().empty()) {
-            error = where + ": \"rtu\" must name a serial device";
-            return false;
-        }
-        line.kind = LineConfig::Kind::Rtu;
-        line.device = l["rtu"].asString();
-    } else {
-        line.kind = LineConfig::Kind::Tcp;
-        if (!l["tcp"].isString() || !parseHostPort(l["tcp"].asString(), line.host, line.port)) {
-            error = where + ": \"tcp\" must be \"HOST:PORT\"";
-            return false;
-        }
-    }
-    if (!memberInt(l, "baud", 50, 4000000, line.baud, where, error) ||
-        !memberInt(l, "data_bits", 5, 8, line.dataBits, where, error) ||
-        !memberInt(l, "stop_bits", 1, 2, line.stopBits, where, error) ||
-        !memberInt(l, "timeout_ms", 1, 600000, line.timeoutMs, where, error) ||
-        !memberInt(l, "frame_gap_ms", 0, 60000, line.frameGapMs, where, error))
+    Place place{&line, nullptr, folder};
+    if (!readPart(l, Part::Reach, where, place, error) ||
+        !readPart(l, Part::Line, where, place, error))
         return false;
-    if (l.isMember("parity") &&
-        (!l["parity"].isString() || !parseParity(l["parity"].asString(), line.parity))) {
-        error = where + ": \"parity\" must be \"N\", \"E\" or \"O\"";
-        return false;
-    }
     const Json::Value& meters = l["meters"];
     if (!meters.isArray() || meters.empty()) {
         error = where + ": expected a non-empty \"meters\" array";
@@ -246,17 +303,30 @@ bool parseLine(const Json::Value& l, const std::string& where, const std::string
     }
     for (Json::ArrayIndex m = 0; m < meters.size(); ++m) {
         MeterConfig meter;
-        if (!parseMeter(meters[m], where + ".meters[" + std::to_string(m) + "]", folder, meter,
-                        error))
+        place.meter = &meter;
+        if (!parseMeter(meters[m], where + ".meters[" + std::to_string(m) + "]", place, error))
             return false;
         line.meters.push_back(std::move(meter));
     }
     return true;
 }
 
+// A line's or meter's members as check-config shows them.
+void showPart(const LineConfig& line, const MeterConfig* meter, Json::Value& out) {
+    for (const LineMember& m : kMembers) {
+        if ((m.part == Part::Meter) != (meter != nullptr)) continue;
+        Json::Value value = m.get(line, meter);
+        if (!value.isNull()) out[keyOf(m)] = std::move(value);
+    }
+}
+
 }  // namespace
 
-const OptionTable& lineOptions() { return kTable; }
+const SettingTable<Lines>& lineOptions() {
+    static const std::vector<SettingRow<Lines>> rows = makeRows();
+    static const SettingTable<Lines> table{rows.data(), rows.size(), nullptr};
+    return table;
+}
 
 std::string LineConfig::name() const {
     return kind == Kind::Rtu ? "rtu " + device : "tcp " + host + ":" + std::to_string(port);
@@ -293,23 +363,11 @@ Json::Value linesJson(const std::vector<LineConfig>& lines) {
     Json::Value out(Json::arrayValue);
     for (const LineConfig& line : lines) {
         Json::Value l(Json::objectValue);
-        if (line.kind == LineConfig::Kind::Rtu) {
-            l["rtu"] = line.device;
-            l["baud"] = line.baud;
-            l["parity"] = std::string(1, line.parity);
-            l["data_bits"] = line.dataBits;
-            l["stop_bits"] = line.stopBits;
-        } else {
-            l["tcp"] = line.host + ":" + std::to_string(line.port);
-        }
-        l["timeout_ms"] = line.timeoutMs;
-        l["frame_gap_ms"] = line.frameGapMs;
+        showPart(line, nullptr, l);
         Json::Value& meters = l["meters"] = Json::Value(Json::arrayValue);
         for (const MeterConfig& meter : line.meters) {
             Json::Value m(Json::objectValue);
-            m["slave"] = meter.slave;
-            m["data_id"] = static_cast<Json::Int64>(meter.dataId);
-            m["settings"] = meter.settings;
+            showPart(line, &meter, m);
             meters.append(m);
         }
         out.append(l);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "config/option_rows.h"
+
 namespace vedhost {
 
 struct MeterConfig {
@@ -34,6 +36,10 @@ struct LineConfig {
     // "rtu /dev/ttyUSB0" or "tcp 127.0.0.1:502", for messages.
     std::string name() const;
 };
+
+// The one-meter options (--rtu, --baud, --slave, ...) and the document's
+// "lines" array, both read through one table of the line and meter members.
+const SettingTable<std::vector<LineConfig>>& lineOptions();
 
 // Reads a document's "lines" array. Relative settings file names are taken
 // from `folder`. A line without "timeout_ms" gets `timeoutMs`. False with a

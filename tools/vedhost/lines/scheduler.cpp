@@ -6,6 +6,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "common/json_file.h"
 #include "common/local_time.h"
 #include "hosting/plugin_turn.h"
 #include "presentation/report_table.h"

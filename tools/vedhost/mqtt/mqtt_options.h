@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "config/option_rows.h"
+
 namespace vedhost {
 
 struct MqttOptions {
@@ -21,5 +23,8 @@ struct MqttOptions {
     // for Home Assistant's MQTT discovery under this prefix ("homeassistant").
     std::string discoveryPrefix;
 };
+
+// --mqtt and the --mqtt-* options, the document's "mqtt" members.
+const SettingTable<MqttOptions>& mqttOptions();
 
 }  // namespace vedhost

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "common/parse.h"
+#include "common/parse.h"  // parseListen() reads `listen`
+#include "config/option_rows.h"
 
 namespace vedhost {
 
@@ -19,5 +20,8 @@ struct HttpOptions {
     std::size_t connections = 64;   // open connections at most, event streams included
     std::size_t eventClients = 32;  // event-stream clients at most; more get 503
 };
+
+// --http and the --http-* options, the document's "http" members.
+const SettingTable<HttpOptions>& httpOptions();
 
 }  // namespace vedhost

@@ -27,7 +27,7 @@ struct Place {
     std::string folder;  // the document's, for a settings file it names
 };
 
-enum class Part {
+enum class Scope {
     Reach,  // how the line is reached: exactly one of these per line
     Line,   // the line's framing and timing
     Meter,  // each meter on the line
@@ -35,7 +35,7 @@ enum class Part {
 
 // One member of a line or a meter, in both spellings.
 struct LineMember {
-    Part part;
+    Scope scope;
     const char* member;     // "lines[].baud": the document's key is its last part
     const char* flag;       // the one-meter option; nullptr: the document only
     const char* valueName;  // "N" in --help
@@ -63,7 +63,7 @@ Json::Value serial(const LineConfig& line, Json::Value value) {
 // then its numbers in this order, then its other members; a meter's numbers
 // before its settings.
 const LineMember kMembers[] = {
-    {Part::Reach, "lines[].rtu", "--rtu", "DEVICE",
+    {Scope::Reach, "lines[].rtu", "--rtu", "DEVICE",
      "serial device (or pseudo-terminal) of the meter's line", ValueType::Text, 0, 0, nullptr,
      "name a serial device",
      [](Place& p, J v, std::string&) {
@@ -73,42 +73,42 @@ const LineMember kMembers[] = {
          return true;
      },
      [](const LineConfig& l, const MeterConfig*) { return serial(l, l.device); }},
-    {Part::Line, "lines[].baud", "--baud", "N", "line speed (default 9600)", ValueType::Integer, 50,
-     4000000, nullptr, nullptr,
+    {Scope::Line, "lines[].baud", "--baud", "N", "line speed (default 9600)", ValueType::Integer,
+     50, 4000000, nullptr, nullptr,
      [](Place& p, J v, std::string&) {
          p.line->baud = v.asInt();
          return true;
      },
      [](const LineConfig& l, const MeterConfig*) { return serial(l, l.baud); }},
-    {Part::Line, "lines[].parity", "--parity", "N|E|O", "(default N)", ValueType::Custom, 0, 0,
+    {Scope::Line, "lines[].parity", "--parity", "N|E|O", "(default N)", ValueType::Custom, 0, 0,
      "N, E or O", "be \"N\", \"E\" or \"O\"",
      [](Place& p, J v, std::string&) {
          return v.isString() && parseParity(v.asString(), p.line->parity);
      },
      [](const LineConfig& l, const MeterConfig*) { return serial(l, std::string(1, l.parity)); }},
-    {Part::Line, "lines[].data_bits", "--data-bits", "5..8", "(default 8)", ValueType::Integer, 5,
+    {Scope::Line, "lines[].data_bits", "--data-bits", "5..8", "(default 8)", ValueType::Integer, 5,
      8, nullptr, nullptr,
      [](Place& p, J v, std::string&) {
          p.line->dataBits = v.asInt();
          return true;
      },
      [](const LineConfig& l, const MeterConfig*) { return serial(l, l.dataBits); }},
-    {Part::Line, "lines[].stop_bits", "--stop-bits", "1|2", "(default 1)", ValueType::Integer, 1, 2,
-     nullptr, nullptr,
+    {Scope::Line, "lines[].stop_bits", "--stop-bits", "1|2", "(default 1)", ValueType::Integer, 1,
+     2, nullptr, nullptr,
      [](Place& p, J v, std::string&) {
          p.line->stopBits = v.asInt();
          return true;
      },
      [](const LineConfig& l, const MeterConfig*) { return serial(l, l.stopBits); }},
     // The command line's lines take the host's --timeout-ms.
-    {Part::Line, "lines[].timeout_ms", nullptr, nullptr, nullptr, ValueType::Integer, 1, 600000,
+    {Scope::Line, "lines[].timeout_ms", nullptr, nullptr, nullptr, ValueType::Integer, 1, 600000,
      nullptr, nullptr,
      [](Place& p, J v, std::string&) {
          p.line->timeoutMs = v.asInt();
          return true;
      },
      [](const LineConfig& l, const MeterConfig*) { return Json::Value(l.timeoutMs); }},
-    {Part::Line, "lines[].frame_gap_ms", "--frame-gap-ms", "MS",
+    {Scope::Line, "lines[].frame_gap_ms", "--frame-gap-ms", "MS",
      "pause between frames on the line (at least 3.5 characters)", ValueType::Integer, 0, 60000,
      nullptr, nullptr,
      [](Place& p, J v, std::string&) {
@@ -116,7 +116,7 @@ const LineMember kMembers[] = {
          return true;
      },
      [](const LineConfig& l, const MeterConfig*) { return Json::Value(l.frameGapMs); }},
-    {Part::Reach, "lines[].tcp", "--tcp", "HOST:PORT",
+    {Scope::Reach, "lines[].tcp", "--tcp", "HOST:PORT",
      "Modbus TCP endpoint instead of a serial line", ValueType::Custom, 0, 0, "HOST:PORT",
      "be \"HOST:PORT\"",
      [](Place& p, J v, std::string&) {
@@ -127,14 +127,14 @@ const LineMember kMembers[] = {
          return l.kind == LineConfig::Kind::Tcp ? Json::Value(l.host + ":" + std::to_string(l.port))
                                                 : Json::Value();
      }},
-    {Part::Meter, "lines[].meters[].slave", "--slave", "ID", "unit id, 1..247 (default 1)",
+    {Scope::Meter, "lines[].meters[].slave", "--slave", "ID", "unit id, 1..247 (default 1)",
      ValueType::Integer, 1, 247, nullptr, nullptr,
      [](Place& p, J v, std::string&) {
          p.meter->slave = v.asInt();
          return true;
      },
      [](const LineConfig&, const MeterConfig* m) { return Json::Value(m->slave); }},
-    {Part::Meter, "lines[].meters[].data_id", "--data-id", "N", "the meter's data id (default 1)",
+    {Scope::Meter, "lines[].meters[].data_id", "--data-id", "N", "the meter's data id (default 1)",
      ValueType::Integer, 1, 2147483647, nullptr, nullptr,
      [](Place& p, J v, std::string&) {
          p.meter->dataId = static_cast<unsigned>(v.asInt64());
@@ -143,7 +143,7 @@ const LineMember kMembers[] = {
      [](const LineConfig&, const MeterConfig* m) {
          return Json::Value(static_cast<Json::Int64>(m->dataId));
      }},
-    {Part::Meter, "lines[].meters[].settings", "--settings", "FILE",
+    {Scope::Meter, "lines[].meters[].settings", "--settings", "FILE",
      "the meter's JSON settings document (default {}); inline or a file name in the document",
      ValueType::Path, 0, 0, nullptr, "be an object or a file name",
      [](Place& p, J v, std::string& error) {
@@ -163,7 +163,7 @@ const char* keyOf(const LineMember& m) { return std::strrchr(m.member, '.') + 1;
 std::string reachList(bool flags) {
     std::string text;
     for (const LineMember& m : kMembers)
-        if (m.part == Part::Reach)
+        if (m.scope == Scope::Reach)
             text += (text.empty() ? "" : " and ") +
                     (flags ? std::string(m.flag) : "\"" + std::string(keyOf(m)) + "\"");
     return text;
@@ -185,9 +185,9 @@ LineConfig& single(Lines& lines) {
 bool storeOneMeter(Lines& lines, J v, const Given& given, std::string& error) {
     const LineMember* m = kMembers;
     while (std::strcmp(m->member, given.row->member) != 0) ++m;
-    if (m->part == Part::Reach)
+    if (m->scope == Scope::Reach)
         for (const LineMember& other : kMembers)
-            if (other.part == Part::Reach && &other != m && given.sources->has(other.member)) {
+            if (other.scope == Scope::Reach && &other != m && given.sources->has(other.member)) {
                 error = reachList(true) + " exclude each other";
                 return false;
             }
@@ -223,11 +223,11 @@ std::vector<SettingRow<Lines>> makeRows() {
 
 // --- The document: the "lines" array ---------------------------------------------------------
 
-bool checkKeys(J object, Part part, const std::string& where, std::string& error) {
+bool checkKeys(J object, Scope scope, const std::string& where, std::string& error) {
     std::set<std::string> known;
     for (const LineMember& m : kMembers)
-        if ((m.part == Part::Meter) == (part == Part::Meter)) known.insert(keyOf(m));
-    if (part != Part::Meter) known.insert("meters");
+        if ((m.scope == Scope::Meter) == (scope == Scope::Meter)) known.insert(keyOf(m));
+    if (scope != Scope::Meter) known.insert("meters");
     for (const auto& name : object.getMemberNames()) {
         if (!known.count(name)) {
             error = where + ": unknown key \"" + name + "\"";
@@ -259,11 +259,11 @@ bool readMember(const LineMember& m, J v, const std::string& where, Place& place
     return false;
 }
 
-// The members of `part` that `object` holds: the numbers first, then the rest.
-bool readPart(J object, Part part, const std::string& where, Place& place, std::string& error) {
+// The members of `scope` that `object` holds: the numbers first, then the rest.
+bool readScope(J object, Scope scope, const std::string& where, Place& place, std::string& error) {
     for (const bool numbers : {true, false})
         for (const LineMember& m : kMembers) {
-            if (m.part != part || (m.type == ValueType::Integer) != numbers) continue;
+            if (m.scope != scope || (m.type == ValueType::Integer) != numbers) continue;
             if (object.isMember(keyOf(m)) && !readMember(m, object[keyOf(m)], where, place, error))
                 return false;
         }
@@ -275,8 +275,8 @@ bool parseMeter(J mv, const std::string& where, Place& place, std::string& error
         error = where + ": expected an object";
         return false;
     }
-    return checkKeys(mv, Part::Meter, where, error) &&
-           readPart(mv, Part::Meter, where, place, error);
+    return checkKeys(mv, Scope::Meter, where, error) &&
+           readScope(mv, Scope::Meter, where, place, error);
 }
 
 bool parseLine(J l, const std::string& where, const std::string& folder, LineConfig& line,
@@ -285,16 +285,16 @@ bool parseLine(J l, const std::string& where, const std::string& folder, LineCon
         error = where + ": expected an object";
         return false;
     }
-    if (!checkKeys(l, Part::Line, where, error)) return false;
+    if (!checkKeys(l, Scope::Line, where, error)) return false;
     int reached = 0;
-    for (const LineMember& m : kMembers) reached += m.part == Part::Reach && l.isMember(keyOf(m));
+    for (const LineMember& m : kMembers) reached += m.scope == Scope::Reach && l.isMember(keyOf(m));
     if (reached != 1) {
         error = where + ": give exactly one of " + reachList(false);
         return false;
     }
     Place place{&line, nullptr, folder};
-    if (!readPart(l, Part::Reach, where, place, error) ||
-        !readPart(l, Part::Line, where, place, error))
+    if (!readScope(l, Scope::Reach, where, place, error) ||
+        !readScope(l, Scope::Line, where, place, error))
         return false;
     const Json::Value& meters = l["meters"];
     if (!meters.isArray() || meters.empty()) {
@@ -314,7 +314,7 @@ bool parseLine(J l, const std::string& where, const std::string& folder, LineCon
 // A line's or meter's members as check-config shows them.
 void showPart(const LineConfig& line, const MeterConfig* meter, Json::Value& out) {
     for (const LineMember& m : kMembers) {
-        if ((m.part == Part::Meter) != (meter != nullptr)) continue;
+        if ((m.scope == Scope::Meter) != (meter != nullptr)) continue;
         Json::Value value = m.get(line, meter);
         if (!value.isNull()) out[keyOf(m)] = std::move(value);
     }

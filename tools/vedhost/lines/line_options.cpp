@@ -182,10 +182,21 @@ LineConfig& single(Lines& lines) {
     return lines[0];
 }
 
+// The member a one-meter option stands for.
+const LineMember* memberOf(const OptionRow* row) {
+    for (const LineMember& m : kMembers)
+        if (row != nullptr && row->member != nullptr && std::strcmp(m.member, row->member) == 0)
+            return &m;
+    return nullptr;
+}
+
 bool storeOneMeter(Lines& lines, J v, const Given& given, std::string& error) {
-    const LineMember* m = kMembers;
-    while (std::strcmp(m->member, given.row->member) != 0) ++m;
-    if (m->scope == Scope::Reach)
+    const LineMember* m = memberOf(given.row);
+    if (m == nullptr) {
+        error = given.name + ": not a member of a line";
+        return false;
+    }
+    if (m->scope == Scope::Reach && given.sources != nullptr)
         for (const LineMember& other : kMembers)
             if (other.scope == Scope::Reach && &other != m && given.sources->has(other.member)) {
                 error = reachList(true) + " exclude each other";

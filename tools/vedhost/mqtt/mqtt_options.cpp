@@ -25,7 +25,7 @@ const SettingRow<MqttOptions> kRows[] = {
                  error = given.name + ": expected HOST:PORT, got \"" + v.asString() + "\"";
                  return false;
              }
-             given.sources->note("mqtt.port", given.source);
+             if (given.sources != nullptr) given.sources->note("mqtt.port", given.source);
              return true;
          }
          if (!v.isString() || v.asString().empty()) {

@@ -8,40 +8,9 @@ log no console error. A screenshot is kept when a check fails.
 Run: page_test.py VEDHOST VED96_SIM SOURCE_DIR OUT_DIR [--screenshot FILE]"""
 
 import functools
-import importlib.util
 import os
-import shutil
 import sys
 import unittest
-
-# What the test drives, each with the Debian package it comes in. The
-# browser and its driver are named by CHROMIUM and CHROMEDRIVER, else found
-# on the PATH.
-TOOLS = [("CHROMIUM", "chromium", "chromium"), ("CHROMEDRIVER", "chromedriver", "chromium-driver")]
-
-
-def missing_tools():
-    """Names the tools that are not there (setting the found ones in the
-    environment for the harness); an empty list when all are."""
-    missing = []
-    for variable, program, package in TOOLS:
-        path = os.environ.get(variable) or shutil.which(program)
-        if path and os.access(path, os.X_OK):
-            os.environ[variable] = path
-        else:
-            missing.append(f"{program} (Debian package {package})")
-    if importlib.util.find_spec("selenium") is None:
-        missing.append("selenium for this Python (Debian package python3-selenium)")
-    return missing
-
-
-# Checked before anything is started: a missing tool fails the test with
-# its name, never a traceback or a test that did not run.
-MISSING = missing_tools()
-if MISSING:
-    print("browser test cannot run, missing: " + ", ".join(MISSING) +
-          "; scripts/test installs them", file=sys.stderr)
-    sys.exit(1)
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import IMAGES, Rig, wait_for  # noqa: E402

@@ -6,12 +6,16 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -54,13 +58,27 @@ Stored readStore(const std::string& path) {
     return out;
 }
 
-// "2024-03-07T09:05:02.123" as seconds of the day, enough to compare times
-// of one short run.
-double secondsOf(const std::string& time) {
-    int h = 0, m = 0;
-    double s = 0;
-    if (std::sscanf(time.c_str(), "%*d-%*d-%*dT%d:%d:%lf", &h, &m, &s) != 3) return -1;
-    return h * 3600 + m * 60 + s;
+// "2024-03-07T09:05:02.123", the host's local time text, as milliseconds
+// since 1970 (-1 when it does not read as a time), so that it compares with
+// the clock of the test across midnight.
+std::int64_t unixMsOf(const std::string& time) {
+    std::tm local{};
+    double seconds = 0;
+    if (std::sscanf(time.c_str(), "%d-%d-%dT%d:%d:%lf", &local.tm_year, &local.tm_mon,
+                    &local.tm_mday, &local.tm_hour, &local.tm_min, &seconds) != 6)
+        return -1;
+    local.tm_year -= 1900;
+    local.tm_mon -= 1;
+    local.tm_sec = static_cast<int>(seconds);
+    local.tm_isdst = -1;
+    const std::time_t whole = std::mktime(&local);
+    return static_cast<std::int64_t>(whole) * 1000 + std::lround((seconds - local.tm_sec) * 1000);
+}
+
+std::int64_t nowUnixMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 class HistoryE2E : public ::testing::Test {
@@ -114,33 +132,59 @@ std::vector<std::string> savedTimes(const std::string& events) {
     return out;
 }
 
+// How a run is killed, by its number: a quarter anywhere from the start (the
+// schema half made, the cache not yet read), a quarter in the first commit
+// windows after the first save, half several windows later, when every round
+// but those of the last window and its margin must be in the store.
+struct KillMoment {
+    bool afterFirstSave;
+    int fromMs, toMs;  // after the start or after the first save
+};
+
 TEST_F(HistoryE2E, KilledAtRandomMomentsLosesNoCommittedRoundAndAtMostOneWindow) {
     const std::string db = dir_ / "history.db";
-    constexpr double kWindow = 0.2;
-    // A commit late by load is still the same window; beyond this a round
-    // was lost that a commit should have kept.
-    constexpr double kLate = 1.5;
+    constexpr int kWindowMs = 200;
+    // A commit late by load (the writer woken late, a slow fdatasync) is
+    // still the same window; a round saved longer ago than the window and
+    // this margin was lost by a commit that should have kept it.
+    constexpr int kMarginMs = 600;
+    constexpr int kKeptMs = kWindowMs + kMarginMs;
+    const KillMoment moments[] = {
+        {false, 0, 600},
+        {true, 0, 600},
+        {true, kKeptMs, kKeptMs + 4 * kWindowMs},
+        {true, kKeptMs, kKeptMs + 4 * kWindowMs},
+    };
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     Stored before;
-    std::size_t lostRounds = 0, savedRounds = 0;
+    std::size_t lostRounds = 0, savedRounds = 0, keptRounds = 0;
+    std::int64_t oldestLostMs = 0;  // the most a lost round was saved before its kill
     const int kills = 100;
     for (int run = 0; run < kills; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
+        const KillMoment& moment = moments[run % std::size(moments)];
         const std::string events = dir_ / ("events" + std::to_string(run) + ".jsonl");
-        auto host = startHost(db, kWindow, "host", {"--events", events});
-        // Killed anywhere from its start to a few commits in.
-        if (run % 4 != 0) {
+        auto host = startHost(db, kWindowMs / 1000.0, "host", {"--events", events});
+        if (moment.afterFirstSave) {
             ASSERT_TRUE(eventually([&] { return !savedTimes(events).empty(); }, 20000ms))
                 << readText(dir_ / "host.err");
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 600));
+        std::uniform_int_distribution<int> delay(moment.fromMs, moment.toMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+        const std::int64_t killedAt = nowUnixMs();
         host->signal(SIGKILL);
         ASSERT_TRUE(host->wait(10000ms).has_value());
 
+        // The rounds this run saved, and those saved long enough before the
+        // kill that a commit must have kept them.
+        const auto saved = savedTimes(events);
+        savedRounds += saved.size();
+        std::size_t due = 0;
+        for (const std::string& time : saved) due += unixMsOf(time) < killedAt - kKeptMs;
         const Stored now = readStore(db);
-        if (now.byId.empty() && before.byId.empty()) continue;  // killed before the schema
+        if (now.byId.empty() && before.byId.empty() && due == 0) continue;  // before the schema
         ASSERT_EQ(now.integrity, "ok");
         // Every row a commit had made is still there, unchanged.
         for (const auto& [id, time] : before.byId) {
@@ -151,20 +195,34 @@ TEST_F(HistoryE2E, KilledAtRandomMomentsLosesNoCommittedRoundAndAtMostOneWindow)
         // Of this run's rounds, only those of its last window may be gone.
         std::set<std::string> stored;
         for (const auto& [id, time] : now.byId) stored.insert(time);
-        const auto saved = savedTimes(events);
-        savedRounds += saved.size();
-        if (!saved.empty()) {
-            const double last = secondsOf(saved.back());
-            for (const std::string& time : saved) {
-                if (stored.count(time) != 0) continue;
-                ++lostRounds;
-                EXPECT_GE(secondsOf(time), last - kWindow - kLate) << "lost round of " << time;
+        std::size_t lostDue = 0;
+        std::string oldestLost;
+        for (const std::string& time : saved) {
+            const std::int64_t age = killedAt - unixMsOf(time);
+            if (stored.count(time) != 0) {
+                keptRounds += age > kKeptMs;
+                continue;
             }
+            ++lostRounds;
+            oldestLostMs = std::max(oldestLostMs, age);
+            if (age > kKeptMs && lostDue++ == 0)
+                oldestLost = time + ", saved " + std::to_string(age) + " ms before the kill";
         }
+        ASSERT_EQ(lostDue, 0u) << "of " << due << " rounds saved more than " << kKeptMs
+                               << " ms before the kill, " << lostDue << " not stored, the oldest "
+                               << oldestLost;
         before = now;
     }
-    std::printf("%d kills: %zu rounds saved, %zu lost (each of a last window), %zu rows\n", kills,
-                savedRounds, lostRounds, before.byId.size());
+    std::printf(
+        "%d kills: %zu rounds saved, %zu lost (the oldest %lld ms before its kill), %zu kept"
+        " that were saved more than %d ms before theirs, %zu rows\n",
+        kills, savedRounds, lostRounds, static_cast<long long>(oldestLostMs), keptRounds, kKeptMs,
+        before.byId.size());
+    // A store that never commits, or commits only when asked to stop, keeps
+    // nothing of a kill -9 and loses every round.
+    EXPECT_GT(before.byId.size(), 0u);
+    EXPECT_GT(keptRounds, 0u);
+    EXPECT_LT(lostRounds, savedRounds);
 }
 
 // Unmounts the tmpfs whatever way the test ends.

@@ -10,11 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,29 +56,6 @@ Stored readStore(const std::string& path) {
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return out;
-}
-
-// "2024-03-07T09:05:02.123", the host's local time text, as milliseconds
-// since 1970 (-1 when it does not read as a time), so that it compares with
-// the clock of the test across midnight.
-std::int64_t unixMsOf(const std::string& time) {
-    std::tm local{};
-    double seconds = 0;
-    if (std::sscanf(time.c_str(), "%d-%d-%dT%d:%d:%lf", &local.tm_year, &local.tm_mon,
-                    &local.tm_mday, &local.tm_hour, &local.tm_min, &seconds) != 6)
-        return -1;
-    local.tm_year -= 1900;
-    local.tm_mon -= 1;
-    local.tm_sec = static_cast<int>(seconds);
-    local.tm_isdst = -1;
-    const std::time_t whole = std::mktime(&local);
-    return static_cast<std::int64_t>(whole) * 1000 + std::lround((seconds - local.tm_sec) * 1000);
-}
-
-std::int64_t nowUnixMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 class HistoryE2E : public ::testing::Test {
@@ -178,7 +153,7 @@ TEST_F(HistoryE2E, KilledAtRandomMomentsLosesNoCommittedRoundAndAtMostOneWindow)
         const auto saved = savedTimes(events);
         savedRounds += saved.size();
         std::size_t due = 0;
-        for (const std::string& time : saved) due += unixMsOf(time) < killedAt - kKeptMs;
+        for (const std::string& time : saved) due += localTextMs(time) < killedAt - kKeptMs;
         const Stored now = readStore(db);
         if (now.byId.empty() && before.byId.empty() && due == 0) continue;  // before the schema
         ASSERT_EQ(now.integrity, "ok");
@@ -194,7 +169,7 @@ TEST_F(HistoryE2E, KilledAtRandomMomentsLosesNoCommittedRoundAndAtMostOneWindow)
         std::size_t lostDue = 0;
         std::string oldestLost;
         for (const std::string& time : saved) {
-            const std::int64_t age = killedAt - unixMsOf(time);
+            const std::int64_t age = killedAt - localTextMs(time);
             if (stored.count(time) != 0) {
                 keptRounds += age > kKeptMs;
                 continue;

@@ -11,7 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -58,6 +62,29 @@ inline std::size_t countOf(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// "2024-03-07T09:05:02.123", the host's local time text (events, the
+// history), as milliseconds since 1970, to compare with the test's own clock;
+// -1 when it does not read as a time.
+inline std::int64_t localTextMs(const std::string& time) {
+    std::tm local{};
+    double seconds = 0;
+    if (std::sscanf(time.c_str(), "%d-%d-%dT%d:%d:%lf", &local.tm_year, &local.tm_mon,
+                    &local.tm_mday, &local.tm_hour, &local.tm_min, &seconds) != 6)
+        return -1;
+    local.tm_year -= 1900;
+    local.tm_mon -= 1;
+    local.tm_sec = static_cast<int>(seconds);
+    local.tm_isdst = -1;
+    const std::int64_t whole = static_cast<std::int64_t>(std::mktime(&local));
+    return whole * 1000 + std::lround((seconds - local.tm_sec) * 1000);
+}
+
+inline std::int64_t nowUnixMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 // Polls `ready` every 20 ms until it holds or `limit` passes.

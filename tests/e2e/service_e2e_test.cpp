@@ -3,12 +3,14 @@
 // WATCHDOG_USEC set, while vedhost polls two simulated meters over loopback
 // TCP. One simulator is stopped (SIGSTOP) mid-run: its line's thread waits
 // on a request with a long time-out, held stuck, and the watchdog pings must
-// stop until the line gets somewhere again.
+// stop within the watchdog interval, while the other line polls on, until
+// the line gets somewhere again.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "processes.h"
@@ -20,6 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kDeadline = 30000ms;
 constexpr auto kWatchdog = 2000ms;
+// One round beyond the watchdog interval: the held line's next round begins
+// within its 0.1 s interval, the host looks at its lines every 0.1 s, the
+// test reads the socket every 20 ms; the rest is for a loaded machine.
+constexpr auto kRound = 500ms;
 
 // What a service manager hears on its notification socket.
 class NotifySocket {
@@ -112,6 +118,22 @@ class ServiceE2E : public ::testing::Test {
     std::vector<std::unique_ptr<Child>> children_;
 };
 
+// When each round of the meter ended (its SaveDeviceHistory events), in
+// milliseconds since 1970.
+std::vector<std::int64_t> roundsOf(const std::string& events, unsigned dataId) {
+    std::vector<std::int64_t> out;
+    const std::string mark = "\"data_id\":" + std::to_string(dataId) + ",";
+    for (const auto& line : readLines(events)) {
+        if (line.find("\"event\":\"SaveDeviceHistory\"") == std::string::npos ||
+            line.find(mark) == std::string::npos)
+            continue;
+        const Json::Value e = parseJson(line);
+        if (e.isObject() && e["data_id"].asUInt() == dataId && e["time"].isString())
+            out.push_back(localTextMs(e["time"].asString()));
+    }
+    return out;
+}
+
 TEST_F(ServiceE2E, ReadyStatusAndWatchdogPingsThatStopWhileALineIsStuck) {
     NotifySocket notify(dir_ / "notify");
     const std::string quick = startSim("quick");
@@ -124,8 +146,10 @@ TEST_F(ServiceE2E, ReadyStatusAndWatchdogPingsThatStopWhileALineIsStuck) {
                            "\", \"timeout_ms\": 500, \"meters\": [{\"data_id\": 1}]},"
                            " {\"tcp\": \"" +
                            slow + "\", \"timeout_ms\": 60000, \"meters\": [{\"data_id\": 2}]}]}");
-    Child& host = startHost(
-        {"--config", config, "--interval", "0.1", "--plugin-log", dir_ / "plugin.log"}, notify);
+    const std::string events = dir_ / "events.jsonl";
+    Child& host = startHost({"--config", config, "--interval", "0.1", "--plugin-log",
+                             dir_ / "plugin.log", "--events", events},
+                            notify);
 
     ASSERT_TRUE(eventually([&] { return notify.count("WATCHDOG=1") >= 3; }, kDeadline))
         << hostErr();
@@ -142,8 +166,9 @@ TEST_F(ServiceE2E, ReadyStatusAndWatchdogPingsThatStopWhileALineIsStuck) {
     EXPECT_EQ(countOf(hostErr(), "response time-out of 500 ms"), 0u) << hostErr();
 
     // Held: no ping for twice the interval while the other line goes on.
-    held->signal(SIGSTOP);
     const auto stopped = Clock::now();
+    const std::int64_t stoppedMs = nowUnixMs();
+    held->signal(SIGSTOP);
     ASSERT_TRUE(eventually(
         [&] {
             const auto last = std::max(notify.last("WATCHDOG=1"), stopped);
@@ -151,6 +176,34 @@ TEST_F(ServiceE2E, ReadyStatusAndWatchdogPingsThatStopWhileALineIsStuck) {
         },
         kDeadline))
         << "the pings went on while a line was stuck";
+    // systemd restarts a service the watchdog interval after its last ping:
+    // the pings stop once the held line has made no progress for that long.
+    const auto lastPing =
+        std::chrono::duration_cast<std::chrono::milliseconds>(notify.last("WATCHDOG=1") - stopped);
+    EXPECT_LE(lastPing.count(), (kWatchdog + kRound).count())
+        << "the last ping came " << lastPing.count() << " ms after the line was held";
+    // The other line's rounds go on all through the hold, never a pause as
+    // long as the watchdog interval between two.
+    const std::int64_t releasedMs = nowUnixMs();
+    {
+        std::int64_t previous = stoppedMs, longest = 0;
+        std::size_t during = 0;
+        for (const std::int64_t at : roundsOf(events, 1)) {
+            if (at <= stoppedMs || at > releasedMs) continue;
+            longest = std::max(longest, at - previous);
+            previous = at;
+            ++during;
+        }
+        longest = std::max(longest, releasedMs - previous);
+        EXPECT_LT(longest, kWatchdog.count())
+            << during << " rounds of the healthy line in the " << releasedMs - stoppedMs
+            << " ms of the hold, at most " << longest << " ms apart";
+        std::printf(
+            "held %lld ms: the last ping %lld ms in; the other line %zu rounds, at most"
+            " %lld ms apart\n",
+            static_cast<long long>(releasedMs - stoppedMs),
+            static_cast<long long>(lastPing.count()), during, static_cast<long long>(longest));
+    }
     EXPECT_EQ(countOf(hostErr(), "vedhost: watchdog: tcp " + slow +
                                      " made no progress for longer than 2000 ms; systemd is no"
                                      " longer told all is well\n"),

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
 #include <memory>
 
 #include "../support/http_client.h"
@@ -83,11 +86,14 @@ class HttpE2E : public ::testing::Test {
         return parseJson(r.body)["rounds"].asInt64();
     }
 
-    long rssKb() {
+    // The host's resident memory now (VmRSS) or the most it has had
+    // (VmHWM), in kB.
+    long statusKb(const std::string& field) {
         for (const auto& line : readLines("/proc/" + std::to_string(host_->pid()) + "/status"))
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+            if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
         return -1;
     }
+    long rssKb() { return statusKb("VmRSS"); }
 
     // Runs a program to its end; its exit code, with stdout in `out`.
     int run(const std::vector<std::string>& argv, std::string& out) {
@@ -128,10 +134,11 @@ TEST_F(HttpE2E, MetricsPassPromtoolInBaseUnits) {
     EXPECT_EQ(out, "") << out;  // not even a lint remark
 }
 
-// What the hostile requests below may leave resident. Under the sanitizers
-// freed memory stays resident too: AddressSanitizer keeps freed blocks in a
-// quarantine (256 MiB by default) and ThreadSanitizer maps shadow memory
-// beside the heap, so there the bound is the quarantine or shadow beyond it.
+// What the hostile requests below may add to the resident memory, at the
+// peak and after. Under the sanitizers freed memory stays resident too:
+// AddressSanitizer keeps freed blocks in a quarantine (256 MiB by default)
+// and ThreadSanitizer maps shadow memory beside the heap, so there the bound
+// is the quarantine or shadow beyond it.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr long kResidentGrowthKb = (64 + 256) * 1024;
 #elif defined(__SANITIZE_THREAD__)
@@ -154,24 +161,40 @@ TEST_F(HttpE2E, HostileRequestsLeaveItServingAndPolling) {
     EXPECT_TRUE(big.status == 431 || big.status == 413 || big.status == 0) << big.status;
     EXPECT_EQ(testhttp::request(port_, "POST", "/api/meters", "", "{\"x\":1}").status, 405);
 
-    // 500 connections at once, each asking for the metrics.
+    // 500 connections at once, each asking for the metrics: every one is
+    // made, and each is answered or refused with its status within the
+    // bound, never cut off or left without a word. Those beyond the
+    // connection limit wait to be accepted until earlier ones close.
+    constexpr std::size_t kConnections = 500;
+    constexpr auto kReplyBound = 2000ms;
     std::vector<int> fds;
-    for (int i = 0; i < 500; ++i) {
+    for (std::size_t i = 0; i < kConnections; ++i) {
         const int fd = testhttp::connectTo(port_);
-        if (fd >= 0) {
-            testhttp::sendAll(fd, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
-            fds.push_back(fd);
-        }
+        if (fd < 0) continue;
+        testhttp::sendAll(fd, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+        fds.push_back(fd);
     }
-    std::size_t answered = 0;
+    EXPECT_EQ(fds.size(), kConnections) << "connections made";
+    long peakKb = rssKb();  // all of them open
+    std::size_t answered = 0, busy = 0;
+    std::map<std::string, std::size_t> unanswered;  // by the reply's first line
     for (int fd : fds) {
         const std::string reply = testhttp::readUntil(
             fd, [](const std::string& t) { return t.find("\r\n\r\n") != std::string::npos; },
-            2000ms);
-        answered += reply.rfind("HTTP/1.1 200", 0) == 0;
+            kReplyBound);
+        if (reply.rfind("HTTP/1.1 200 ", 0) == 0)
+            ++answered;
+        else if (reply.rfind("HTTP/1.1 503 ", 0) == 0)
+            ++busy;
+        else
+            ++unanswered[reply.empty() ? "(nothing)" : reply.substr(0, reply.find("\r\n"))];
         close(fd);
     }
-    EXPECT_GT(answered, 0u);
+    std::string why;
+    for (const auto& [first, n] : unanswered) why += " " + std::to_string(n) + " x " + first + ";";
+    EXPECT_EQ(answered + busy, fds.size())
+        << answered << " answered, " << busy << " refused, within " << kReplyBound.count()
+        << " ms each; the rest:" << why;
     fds.clear();
 
     // 100 event streams: the first ones are served, the rest refused.
@@ -189,6 +212,7 @@ TEST_F(HttpE2E, HostileRequestsLeaveItServingAndPolling) {
     EXPECT_GT(streams, 0u);
     EXPECT_LT(streams, 100u);
     EXPECT_EQ(streams + refused, 100u);
+    peakKb = std::max(peakKb, rssKb());  // the streams open
     // With the streams open, the host serves and polls on.
     const long before = rounds();
     EXPECT_GE(before, 1);
@@ -200,6 +224,15 @@ TEST_F(HttpE2E, HostileRequestsLeaveItServingAndPolling) {
     const long rssAfter = rssKb();
     EXPECT_LT(rssAfter - rssBefore, kResidentGrowthKb)
         << rssBefore << " kB before, " << rssAfter << " kB after";
+    // At the peak, too: while the connections and the streams were open, and
+    // the most the kernel saw resident.
+    peakKb = std::max(peakKb, statusKb("VmHWM"));
+    EXPECT_LT(peakKb - rssBefore, kResidentGrowthKb)
+        << rssBefore << " kB before, " << peakKb << " kB at the peak";
+    std::printf(
+        "%zu connections: %zu answered, %zu refused; 100 event streams: %zu served, %zu"
+        " refused; resident %ld kB before, %ld kB at the peak, %ld kB after\n",
+        kConnections, answered, busy, streams, refused, rssBefore, peakKb, rssAfter);
 }
 
 TEST_F(HttpE2E, HttpsAndBasicAuthenticationThroughCurl) {

@@ -12,8 +12,11 @@ import tempfile
 import time
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+except ImportError:  # said by find_tools()
+    webdriver = Service = None
 
 CHROMIUM_FLAGS = [
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -28,6 +31,31 @@ IMAGES = {
     2: {"0": 2298, "1": 2301, "2": 2304, "8": 532, "9": 547, "10": 519, "28": 4999},
     3: None,
 }
+
+
+class MissingTools(Exception):
+    pass
+
+
+def find_tools():
+    """The Chromium and ChromeDriver programs the page is tried in: those
+    CHROMIUM and CHROMEDRIVER name, else chromium and chromedriver in PATH.
+    Raises MissingTools naming every one that is not there, and Selenium."""
+    found, missing = [], []
+    for variable, program, package in (("CHROMIUM", "chromium", "chromium"),
+                                       ("CHROMEDRIVER", "chromedriver", "chromium-driver")):
+        named = os.environ.get(variable)
+        path = shutil.which(named or program)
+        if path:
+            found.append(path)
+        else:
+            missing.append(f"{named or program} ({variable} or PATH; Debian's {package})")
+    if webdriver is None:
+        missing.append("Selenium for the system Python (Debian's python3-selenium)")
+    if missing:
+        raise MissingTools("not found: " + ", ".join(missing) +
+                           "; scripts/test installs them")
+    return tuple(found)
 
 
 def wait_for(condition, timeout=30.0, step=0.05):
@@ -98,15 +126,15 @@ class Rig:
             return json.load(r)
 
     def browser(self, width=1280, height=900):
+        chromium, chromedriver = find_tools()
         options = webdriver.ChromeOptions()
-        options.binary_location = os.environ.get("CHROMIUM", "/usr/bin/chromium")
+        options.binary_location = chromium
         for flag in CHROMIUM_FLAGS:
             options.add_argument(flag)
         options.add_argument("--user-data-dir=" + self.path("chromium-profile"))
         options.add_argument(f"--window-size={width},{height}")
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        service = Service(os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver"),
-                          log_path=self.path("chromedriver.log"))
+        service = Service(chromedriver, log_path=self.path("chromedriver.log"))
         self.driver = webdriver.Chrome(service=service, options=options)
         self.driver.set_page_load_timeout(60)
         return self.driver

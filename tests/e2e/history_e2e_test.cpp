@@ -97,8 +97,10 @@ std::vector<std::string> savedTimes(const std::string& events) {
         if (line.find("\"event\":\"SaveDeviceHistory\"") == std::string::npos ||
             line.find("\"replay\":true") != std::string::npos)
             continue;
-        const Json::Value e = parseJson(line);  // a line cut by the kill does not parse
-        if (e.isObject() && e["time"].isString()) out.push_back(e["time"].asString());
+        // A line cut by the kill does not parse, and was never a saved round.
+        Json::Value e;
+        if (Json::Reader().parse(line, e) && e.isObject() && e["time"].isString())
+            out.push_back(e["time"].asString());
     }
     return out;
 }

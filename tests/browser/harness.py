@@ -40,7 +40,7 @@ class MissingTools(Exception):
 def find_tools():
     """The Chromium and ChromeDriver programs the page is tried in: those
     CHROMIUM and CHROMEDRIVER name, else chromium and chromedriver in PATH.
-    Raises MissingTools naming every one that is not there, and Selenium."""
+    Raises MissingTools naming whatever is not there, Selenium included."""
     found, missing = [], []
     for variable, program, package in (("CHROMIUM", "chromium", "chromium"),
                                        ("CHROMEDRIVER", "chromedriver", "chromium-driver")):

@@ -8,19 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "ved96/control_codes.h"
 #include "ved96/polling.h"
 #include "ved96/ved96.h"
 
 namespace {
 
-enum ControlCode : int {
-    kWriteRegister = 206,
-    kWriteRegisters = 210,
-    kJsonCommand = 310,
-    kJsonSettingCommand = 320,
-    kReportText = 801,
-    kReportDocument = 803,
-};
+using ved96_control::kJsonCommand;
+using ved96_control::kJsonSettingCommand;
+using ved96_control::kReportDocument;
+using ved96_control::kReportText;
+using ved96_control::kWriteRegister;
+using ved96_control::kWriteRegisters;
 
 // Most registers one Modbus write request (function 16) may carry.
 constexpr int kMaxWriteRegisters = 123;

@@ -12,10 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "history/history_sink.h"
 #include "ved96/ved96.h"
 
 namespace vedhost {
 namespace {
+
+// The round the scheduler makes of a record the device saved.
+Round roundOf(const SMDVDevice& device, const SavedRecord& saved) {
+    Round round;
+    round.dataId = device.DataId();
+    round.saved = saved.when;
+    round.record = saved.bytes;
+    round.replay = saved.replay;
+    return round;
+}
 
 TEST(HostServices, HistoryAndRoundsWithAndWithoutAnEventLog) {
     for (bool withLog : {false, true}) {
@@ -32,14 +43,18 @@ TEST(HostServices, HistoryAndRoundsWithAndWithoutAnEventLog) {
             ASSERT_TRUE(events.open(path, error)) << error;
         }
 
-        HostServices services(&events, &store);
+        HostServices services(&events, true);
+        HistorySink history(store);
         ved96 meter;
         const std::vector<unsigned char> record(1009, 0x5a);
+        services.beginTurn(meter);
         services.SendSP(meter, 5156, record.data(), 1009, false);
         ASSERT_TRUE(services.SaveDeviceHistory(meter, record.data(), 1009));
         ASSERT_TRUE(services.SaveDeviceHistory(meter, record.data(), 1009));
+        const TurnRecord turn = services.endTurn(meter);
+        for (const SavedRecord& saved : turn.saved) history.round(roundOf(meter, saved));
 
-        EXPECT_EQ(services.roundsCompleted(meter), 2);
+        EXPECT_EQ(turn.saved.size(), 2u);
         EXPECT_EQ(store.list(std::nullopt).size(), 2u);
         EXPECT_EQ(store.newest(meter.DataId())->record, record);
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "../../support/http_client.h"
@@ -229,6 +230,24 @@ TEST(WebState, StatusCountersAndTheStateMessage) {
 
 // --- The server ----------------------------------------------------------------------
 
+using ChartPoint = SeriesPoint;
+using SeriesSource = std::function<std::vector<ChartPoint>(
+    unsigned dataId, const std::string& signalId, std::int64_t from, std::int64_t to,
+    std::size_t maxPoints)>;
+
+// A history that answers the server with what the test's function gives.
+class FunctionHistory : public HistoryReader {
+  public:
+    explicit FunctionHistory(SeriesSource series) : series_(std::move(series)) {}
+    std::vector<SeriesPoint> series(unsigned dataId, const std::string& signalId, std::int64_t from,
+                                    std::int64_t to, std::size_t maxPoints) override {
+        return series_(dataId, signalId, from, to, maxPoints);
+    }
+
+  private:
+    SeriesSource series_;
+};
+
 class Server : public ::testing::Test {
   protected:
     void start(HttpOptions options = {}, SeriesSource series = {}) {
@@ -236,7 +255,8 @@ class Server : public ::testing::Test {
         state_.addMeter(1, "tcp 127.0.0.1:502", 1);
         state_.round(1, reportOf({{"phase_voltage_a", 2301}, {"frequency", 5002}}));
         state_.answering(1, true);
-        server_ = std::make_unique<HttpServer>(options, state_, presentation_, series);
+        if (series) history_ = std::make_unique<FunctionHistory>(std::move(series));
+        server_ = std::make_unique<HttpServer>(options, state_, presentation_, history_.get());
         std::string error;
         ASSERT_TRUE(server_->start(error)) << error;
         state_.onChange([this](unsigned id) { server_->meterChanged(id); });
@@ -250,6 +270,7 @@ class Server : public ::testing::Test {
         presentationOf(R"({"phase_voltage_a": {"label": "Va", "scale": 0.1, "unit": "V"},
                            "frequency": {"scale": 0.01, "unit": "Hz"}})");
     WebState state_{presentation_};
+    std::unique_ptr<FunctionHistory> history_;
     std::unique_ptr<HttpServer> server_;
     int port_ = 0;
 };

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "common/local_time.h"
+#include "history/history_reader.h"
 #include "history/history_tiers.h"
 
 struct sqlite3;
@@ -59,13 +60,6 @@ struct ConsolidatedRow {
     std::vector<float> values;  // laid out as `layout` says
 };
 
-// A point of a chart: time is unix seconds at the start of the point's span;
-// values in the signal's own unit as decoded from the record.
-struct SeriesPoint {
-    std::int64_t time;
-    double min, avg, max;
-};
-
 struct StoreOptions {
     std::uint64_t maxBytes = 128ull << 20;
     double commitSeconds = 10;
@@ -87,10 +81,10 @@ struct StoreInfo {
     std::vector<TierExtent> tiers;  // the full records first
 };
 
-class HistoryStore {
+class HistoryStore : public HistoryReader {
   public:
     HistoryStore() = default;
-    ~HistoryStore();
+    ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
@@ -131,7 +125,7 @@ class HistoryStore {
     // is still no coarser than a point. Safe to call from any thread while
     // the store writes: it reads through a connection of its own.
     std::vector<SeriesPoint> series(unsigned dataId, const std::string& signalId, std::int64_t from,
-                                    std::int64_t to, std::size_t maxPoints);
+                                    std::int64_t to, std::size_t maxPoints) override;
 
     // Sizes and the span of each tier.
     StoreInfo info();

@@ -18,7 +18,6 @@
 
 namespace vedhost {
 
-
 // A new event with its three common members.
 Json::Value makeEvent(
     const char* name, unsigned dataId,

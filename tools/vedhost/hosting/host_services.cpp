@@ -1,7 +1,5 @@
 #include "hosting/host_services.h"
 
-#include <iostream>
-
 namespace vedhost {
 
 void HostServices::log(const Json::Value& event) {
@@ -23,40 +21,26 @@ bool HostServices::SendSP(SMDVDevice& device, int type, const unsigned char*, un
 bool HostServices::SaveDeviceHistory(SMDVDevice& device, const unsigned char* data,
                                      unsigned int length) {
     const auto now = std::chrono::system_clock::now();
-    // The event is made only for an open event log; the record is stored and
-    // the round counted either way.
-    const bool logged = logging();
-    Json::Value e;
-    if (logged) {
-        e = makeEvent("SaveDeviceHistory", device.DataId(), now);
-        e["length"] = length;
-    }
     bool replay = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        replay = replaying_.count(&device) != 0;
+        Gathering& turn = turns_[&device];
+        replay = turn.replay;
+        turn.record.saved.push_back(
+            {now, std::vector<unsigned char>(data, data != nullptr ? data + length : data),
+             replay});
     }
-    bool stored = true;
-    if (replay) {
-        if (logged) e["replay"] = true;  // the host holds this record already
-    } else if (history_ != nullptr) {
-        std::string error;
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-        stored = history_->save(device.DataId(), ms, timestamp(now), data, length, error);
-        if (!stored)
-            std::cerr << "vedhost: data id " << device.DataId() << ": history not stored: " << error
-                      << std::endl;
-    }
-    if (logged) {
-        e["stored"] = !replay && history_ != nullptr && stored;
+    // The history sink stores what is not a replay; the store refuses a
+    // record only when it is not open for writing, which the host never runs
+    // with, so "stored" is known here, as the call is made.
+    if (logging()) {
+        Json::Value e = makeEvent("SaveDeviceHistory", device.DataId(), now);
+        e["length"] = length;
+        if (replay) e["replay"] = true;  // the host holds this record already
+        e["stored"] = !replay && keepsHistory_;
         log(e);
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++rounds_[&device];
-    }
-    return stored;
+    return true;
 }
 
 bool HostServices::CheckThreshold(SMDVDevice& device, const std::string& alarmId,
@@ -87,8 +71,7 @@ bool HostServices::CheckThresholdBool(SMDVDevice& device, int level, const std::
         e["serial"] = serial;
         log(e);
     }
-    for (Publisher* p : publishers_)
-        p->alarmCheck(device.DataId(), level, key, alarmId, valueText, message, active, serial);
+    gather(device, AlarmCheckSeen{level, key, alarmId, valueText, message, active, serial});
     return false;
 }
 
@@ -99,7 +82,7 @@ bool HostServices::CheckAOReport(SMDVDevice& device, const std::string& key, flo
         e["value"] = value;
         log(e);
     }
-    for (Publisher* p : publishers_) p->analogReport(device.DataId(), key, value);
+    gather(device, AnalogReportSeen{key, value});
     return false;
 }
 
@@ -150,30 +133,27 @@ void HostServices::Reset(SMDVDevice& device) {
     if (logging()) log(makeEvent("Reset", device.DataId()));
 }
 
-void HostServices::replayingCache(const SMDVDevice& device, bool replaying) {
+void HostServices::gather(const SMDVDevice& device, Seen seen) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (replaying)
-        replaying_.insert(&device);
-    else
-        replaying_.erase(&device);
+    turns_[&device].record.seen.push_back(std::move(seen));
 }
 
-void HostServices::roundReport(unsigned dataId, const Json::Value& report) {
-    for (Publisher* p : publishers_) p->round(dataId, report);
+void HostServices::exchangeEnded(const SMDVDevice& device, Publisher::Exchange outcome) {
+    gather(device, ExchangeSeen{outcome});
 }
 
-void HostServices::meterAnswering(unsigned dataId, bool answering) {
-    for (Publisher* p : publishers_) p->answering(dataId, answering);
-}
-
-void HostServices::exchangeEnded(unsigned dataId, Publisher::Exchange outcome) {
-    for (Publisher* p : publishers_) p->exchange(dataId, outcome);
-}
-
-long HostServices::roundsCompleted(const SMDVDevice& device) const {
+void HostServices::beginTurn(const SMDVDevice& device, bool replay) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = rounds_.find(&device);
-    return it == rounds_.end() ? 0 : it->second;
+    turns_[&device].replay = replay;
+}
+
+TurnRecord HostServices::endTurn(const SMDVDevice& device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = turns_.find(&device);
+    if (it == turns_.end()) return {};
+    TurnRecord record = std::move(it->second.record);
+    turns_.erase(it);
+    return record;
 }
 
 }  // namespace vedhost

@@ -1,45 +1,28 @@
 // vedhost's services sink: what the host does with the calls a device makes.
-// Each call is written to the event log (when one is open); saved records go
-// to the history store (when one is open); every saved record also counts as
-// a completed round of that device, which is how the scheduler sees rounds end.
+// Each call is written to the event log as it is made (when one is open),
+// and what the publishers hear of (alarm checks, analog reports, exchange
+// outcomes, saved records) is gathered per device for the scheduler, which
+// hands it on after the turn. The records saved in a turn are how the
+// scheduler sees a round end; the history sink stores them from there.
 #pragma once
 
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "hosting/event_log.h"
-#include "history/history_store.h"
 #include "host/seam.h"
+#include "hosting/event_log.h"
+#include "hosting/turn_record.h"
 
 namespace vedhost {
 
-// Another place the host's results go, beside the event log and the history:
-// an MQTT broker, the web view. It hears of each completed round's report, of
-// the meter answering or falling silent, and of the alarm checks and analog
-// reports the device passes to the host. Called from the line threads; it
-// must never hold them up (a broker that is away does not stop polling).
-class Publisher {
-  public:
-    // How one Modbus exchange with a meter ended.
-    enum class Exchange { Answered, TimedOut, Failed };
-
-    virtual ~Publisher() = default;
-    virtual void round(unsigned dataId, const Json::Value& report) = 0;
-    virtual void answering(unsigned dataId, bool answering) = 0;
-    virtual void alarmCheck(unsigned dataId, int level, const std::string& key,
-                            const std::string& alarmId, const std::string& valueText,
-                            const std::string& message, bool active, unsigned short serial) = 0;
-    virtual void analogReport(unsigned dataId, const std::string& key, float value) = 0;
-    // Each request to the meter and how it ended; most publishers need not know.
-    virtual void exchange(unsigned /*dataId*/, Exchange /*outcome*/) {}
-};
-
 class HostServices : public host::Services {
   public:
-    HostServices(LineSink* events, HistoryStore* history) : events_(events), history_(history) {}
+    // `keepsHistory`: a history sink stores each record a device saves that
+    // is not a replay, as the event log's "stored" says.
+    HostServices(LineSink* events, bool keepsHistory)
+        : events_(events), keepsHistory_(keepsHistory) {}
 
     bool SendSP(SMDVDevice& device, int type, const unsigned char* data, unsigned int length,
                 bool urgent) override;
@@ -58,35 +41,33 @@ class HostServices : public host::Services {
                         int outLen, int& outLenRet) override;
     void Reset(SMDVDevice& device) override;
 
-    // While set for a device, what it saves is the host's own stored record
-    // played back through LoadFromCache: logged and counted as a round, but
-    // not stored again as a new measurement.
-    void replayingCache(const SMDVDevice& device, bool replaying);
+    // Starts gathering what the device does; `replay` while it plays back
+    // the host's stored record through LoadFromCache (logged and heard as a
+    // round, not stored again).
+    void beginTurn(const SMDVDevice& device, bool replay = false);
+    // What the device did since beginTurn (or since its previous turn ended,
+    // for calls made between turns); ends the gathering.
+    TurnRecord endTurn(const SMDVDevice& device);
 
-    // Rounds the device has completed (records it saved) so far.
-    long roundsCompleted(const SMDVDevice& device) const;
+    // How an exchange of the device ended, as its line saw it.
+    void exchangeEnded(const SMDVDevice& device, Publisher::Exchange outcome);
 
     // Whether an event log is open: without one, no event is made at all.
     bool logging() const { return events_ != nullptr && events_->isOpen(); }
     // Writes an event, if an event log is open.
     void log(const Json::Value& event);
 
-    // The publishers that hear of rounds, alarms and answering meters, each
-    // in the order added. Added before polling starts, dropped after it ends.
-    void addPublisher(Publisher* publisher) { publishers_.push_back(publisher); }
-    void clearPublishers() { publishers_.clear(); }
-    bool publishing() const { return !publishers_.empty(); }
-    void roundReport(unsigned dataId, const Json::Value& report);
-    void meterAnswering(unsigned dataId, bool answering);
-    void exchangeEnded(unsigned dataId, Publisher::Exchange outcome);
-
   private:
+    struct Gathering {
+        bool replay = false;
+        TurnRecord record;
+    };
+    void gather(const SMDVDevice& device, Seen seen);
+
     LineSink* events_;
-    HistoryStore* history_;
-    std::vector<Publisher*> publishers_;
-    mutable std::mutex mutex_;
-    std::map<const SMDVDevice*, long> rounds_;
-    std::set<const SMDVDevice*> replaying_;
+    bool keepsHistory_;
+    std::mutex mutex_;
+    std::map<const SMDVDevice*, Gathering> turns_;
 };
 
 }  // namespace vedhost

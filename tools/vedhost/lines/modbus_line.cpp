@@ -9,8 +9,8 @@
 
 #include "hosting/event_log.h"
 #include "hosting/host_services.h"
-#include "lines/modbus_frames.h"
 #include "hosting/plugin_turn.h"
+#include "lines/modbus_frames.h"
 
 namespace vedhost {
 namespace {
@@ -168,11 +168,11 @@ host::ModbusReply ModbusLine::exchange(SPModbus& device, const host::ModbusReque
 
     if (reply.status != host::ModbusReply::Status::Ok)
         lastFailure_ = {reply.error, std::chrono::system_clock::now()};
-    services_.exchangeEnded(device.DataId(), reply.status == host::ModbusReply::Status::Ok
-                                                 ? Publisher::Exchange::Answered
-                                             : reply.error == "time-out"
-                                                 ? Publisher::Exchange::TimedOut
-                                                 : Publisher::Exchange::Failed);
+    // Heard by the publishers after the turn, through the scheduler.
+    services_.exchangeEnded(device, reply.status == host::ModbusReply::Status::Ok
+                                        ? Publisher::Exchange::Answered
+                                    : reply.error == "time-out" ? Publisher::Exchange::TimedOut
+                                                                : Publisher::Exchange::Failed);
     if (logged && reply.status == host::ModbusReply::Status::Ok) {
         Json::Value r = makeEvent("ModbusReply", device.DataId());
         r["function"] = static_cast<int>(request.function);

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <string>
 
-#include "lines/line_options.h"
-#include "lines/heartbeat.h"
 #include "host/seam.h"
+#include "lines/heartbeat.h"
+#include "lines/line_options.h"
 
 typedef struct _modbus modbus_t;
 

@@ -9,19 +9,11 @@
 #include "common/json_file.h"
 #include "common/local_time.h"
 #include "hosting/plugin_turn.h"
-#include "presentation/report_table.h"
+#include "ved96/control_codes.h"
 
 namespace vedhost {
-namespace {
 
-// Control codes of the device interface used by the host.
-constexpr int kWriteOne = 206;
-constexpr int kWriteMany = 210;
-constexpr int kReportText = 801;
-// A code the device does not handle: it answers with its last write outcome.
-constexpr int kReadWriteOutcome = 900;
-
-}  // namespace
+using namespace ved96_control;
 
 Standing standing(long completed, long unansweredInARow, long target) {
     if (completed >= target) return Standing::Done;
@@ -41,11 +33,11 @@ std::string meterName(const Meter& meter) {
 
 std::string writeOutcome(int result) {
     switch (result) {
-        case -1:
+        case kWritePending:
             return "no reply";
-        case 1:
+        case kWriteAcknowledged:
             return "acknowledged";
-        case 3:
+        case kWriteRefused:
             return "refused";
         default:
             return "unknown outcome " + std::to_string(result);
@@ -74,44 +66,65 @@ std::optional<std::string> Scheduler::fetchReport(SMDVDevice& device) {
     return text;
 }
 
-void Scheduler::afterRound(Meter& meter) {
-    const bool wantReport = report_ != nullptr && report_->isOpen();
-    if (!wantReport && !config_.show && !services_.publishing()) return;
-    const auto text = fetchReport(*meter.device);
-    if (!text) {
-        std::cerr << "vedhost: data id " << meter.config.dataId << ": no report" << std::endl;
-        return;
+template <typename Step>
+TurnRecord Scheduler::turn(Meter& meter, bool replay, Step step) {
+    services_.beginTurn(*meter.device, replay);
+    step();
+    TurnRecord record = services_.endTurn(*meter.device);
+    handOn(meter.config.dataId, record.seen, publishers_);
+    return record;
+}
+
+void Scheduler::publishRounds(const Meter& meter, std::vector<SavedRecord>& saved) {
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        Round round;
+        round.dataId = meter.config.dataId;
+        round.line = meter.line != nullptr ? meter.line->name() : "";
+        round.slave = meter.config.slave;
+        round.saved = saved[i].when;
+        round.record = std::move(saved[i].bytes);
+        round.replay = saved[i].replay;
+        if (i + 1 == saved.size() && publishers_.needsReport()) {
+            round.reportText = fetchReport(*meter.device);
+            if (!round.reportText) {
+                std::cerr << "vedhost: data id " << meter.config.dataId << ": no report"
+                          << std::endl;
+            } else {
+                std::string error;
+                parseJson(*round.reportText, round.report, error);
+            }
+        }
+        publishers_.round(round);
     }
-    // Each report line names its meter; the plug-in's text is carried as it is.
-    if (wantReport) {
-        Json::Value head(Json::objectValue);
-        head["data_id"] = meter.config.dataId;
-        head["line"] = meter.line != nullptr ? meter.line->name() : "";
-        head["slave"] = meter.config.slave;
-        std::string line = compactJson(head);
-        line.pop_back();
-        report_->writeLine(line + ",\"report\":" + *text + "}");
-    }
-    if (!config_.show && !services_.publishing()) return;
-    Json::Value report;
-    std::string error;
-    parseJson(*text, report, error);
-    // The console table shows what the meter sends unless the user chose a
-    // presentation for it.
-    if (config_.show)
-        writeStdout(
-            reportTable(report, meter.config.dataId,
-                        config_.presentation.isBuiltIn() ? Presentation() : config_.presentation));
-    services_.roundReport(meter.config.dataId, report);
+}
+
+void Scheduler::replay(Meter& meter, const std::vector<unsigned char>& record,
+                       const std::string& storedAt) {
+    PluginTurn plugin;
+    bool loaded = false;
+    std::string failure;
+    TurnRecord seen = turn(meter, true, [&] {
+        try {
+            loaded = meter.device->LoadFromCache(record.data(), static_cast<int>(record.size()));
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    });
+    std::cerr << "vedhost: data id " << meter.config.dataId << ": cached record of " << storedAt
+              << (!failure.empty() ? " failed: " + failure
+                  : loaded         ? std::string(" loaded")
+                                   : std::string(" refused by the device"))
+              << std::endl;
+    if (loaded) publishRounds(meter, seen.saved);
 }
 
 void Scheduler::write(Meter& meter) {
-    const WriteRequest& w = *config_.write;
+    const WriteRequest& w = *settings_.write;
     std::vector<std::uint16_t> in;
     in.push_back(static_cast<std::uint16_t>(w.address));
     in.insert(in.end(), w.values.begin(), w.values.end());
     int outLen = 0;
-    const int code = w.values.size() == 1 ? kWriteOne : kWriteMany;
+    const int code = w.values.size() == 1 ? kWriteRegister : kWriteRegisters;
     meter.device->DeviceIoControl(code, in.data(), static_cast<int>(2 * in.size()), nullptr, 0,
                                   outLen);
     host::pump(*meter.modbus);
@@ -119,21 +132,22 @@ void Scheduler::write(Meter& meter) {
     unsigned char out[4] = {};
     outLen = 0;
     meter.device->DeviceIoControl(kReadWriteOutcome, nullptr, 0, out, sizeof out, outLen);
-    std::int32_t result = -1;
+    std::int32_t result = kWritePending;
     if (outLen >= 4) std::memcpy(&result, out, sizeof result);
-    meter.writeFailed = result != 1;
+    meter.writeFailed = result != kWriteAcknowledged;
     std::cerr << "vedhost: data id " << meter.config.dataId << ": write " << w.text << " "
               << writeOutcome(result) << std::endl;
 }
 
 void Scheduler::pollOnce(Line& line, Meter& meter) {
-    PluginTurn turn;
-    const long before = services_.roundsCompleted(*meter.device);
+    PluginTurn plugin;
     const long answersBefore = line.link->answered();
-    meter.modbus->RefreshStatus();
-    host::pump(*meter.modbus);
+    TurnRecord seen = turn(meter, false, [&] {
+        meter.modbus->RefreshStatus();
+        host::pump(*meter.modbus);
+    });
     // The counts belong to this line's thread; others read them after join().
-    const bool completed = services_.roundsCompleted(*meter.device) > before;
+    const bool completed = seen.completed();
     meter.answering = completed;
     if (completed) {
         ++meter.polledRounds;
@@ -150,7 +164,7 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
     if (!completed) {
         if (!meter.silent) {
             meter.silent = true;
-            services_.meterAnswering(meter.config.dataId, false);
+            publishers_.answering(meter.config.dataId, false);
             const ModbusLine::Failure& failure = line.link->lastFailure();
             std::cerr << "vedhost: " << meterName(meter) << ": no reply since "
                       << clockTime(failure.reason.empty() ? std::chrono::system_clock::now()
@@ -166,20 +180,21 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
             meter.silent = false;
         }
         if (meter.polledRounds == 1 || meter.silentRounds > 0)
-            services_.meterAnswering(meter.config.dataId, true);
+            publishers_.answering(meter.config.dataId, true);
         meter.silentRounds = 0;
-        afterRound(meter);
-        if (config_.write && !meter.writeDone) {
+        publishRounds(meter, seen.saved);
+        if (settings_.write && !meter.writeDone) {
             meter.writeDone = true;
-            write(meter);
+            turn(meter, false, [&] { write(meter); });
         }
     }
-    if (config_.rounds) {
-        const Standing now = standing(meter.polledRounds, meter.unansweredRounds, *config_.rounds);
+    if (settings_.rounds) {
+        const Standing now =
+            standing(meter.polledRounds, meter.unansweredRounds, *settings_.rounds);
         if (now == Standing::Failed)
             std::cerr << "vedhost: " << meterName(meter) << ": given up after "
                       << meter.unansweredRounds << " rounds without reply, " << meter.polledRounds
-                      << " of " << *config_.rounds << " rounds completed" << std::endl;
+                      << " of " << *settings_.rounds << " rounds completed" << std::endl;
         meter.done = now != Standing::Running;
     }
 }
@@ -190,7 +205,7 @@ bool Scheduler::allWell() const {
         for (const auto& meter : line.meters) {
             if (!meter->active) continue;
             if (meter->writeFailed || meter->polledRounds == 0) return false;
-            if (config_.rounds && meter->polledRounds < *config_.rounds) return false;
+            if (settings_.rounds && meter->polledRounds < *settings_.rounds) return false;
         }
     }
     return true;
@@ -198,7 +213,7 @@ bool Scheduler::allWell() const {
 
 void Scheduler::runLine(Line& line) {
     const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(config_.intervalSeconds));
+        std::chrono::duration<double>(settings_.intervalSeconds));
     auto next = std::chrono::steady_clock::now();
     while (!stop_) {
         bool left = false;

@@ -1,6 +1,13 @@
 // Polling rounds: one thread per serial line or TCP endpoint. Meters on one
 // line are polled in turn, never at the same time; separate lines run in
 // parallel, so a dead meter only costs its own line one time-out per request.
+//
+// The scheduler is the one caller of the publishers. After each turn at the
+// plug-in it takes what the services seam saw the device do in that turn and
+// hands it on: the alarm checks, analog reports and exchange outcomes in the
+// order they happened, then whether the meter answers (when that changed),
+// then a round for the record the device saved, if it saved one: that is
+// what completes a round.
 #pragma once
 
 #include <atomic>
@@ -14,10 +21,11 @@
 #include <utility>
 #include <vector>
 
-#include "config/config.h"
-#include "hosting/event_log.h"
+#include "config/host_options.h"
 #include "host/spmodbus.h"
 #include "hosting/host_services.h"
+#include "hosting/publisher.h"
+#include "lines/line_options.h"
 #include "lines/modbus_line.h"
 
 namespace vedhost {
@@ -58,14 +66,27 @@ Standing standing(long completed, long unansweredInARow, long target);
 // The text printed for a write outcome read back from the device.
 std::string writeOutcome(int result);
 
+// How the lines are polled: --interval, --rounds and --write.
+struct PollSettings {
+    double intervalSeconds = 1.0;
+    std::optional<long> rounds;  // stop after this many completed rounds
+    std::optional<WriteRequest> write;
+};
+
 class Scheduler {
   public:
-    Scheduler(const HostConfig& config, HostServices& services, LineSink* report)
-        : config_(config), services_(services), report_(report) {}
+    // `publishers` hear every meter's turns; they and `services` must outlive
+    // the scheduler.
+    Scheduler(PollSettings settings, HostServices& services, Publisher& publishers)
+        : settings_(std::move(settings)), services_(services), publishers_(publishers) {}
     ~Scheduler();
 
-    // Hands the report of a completed round to --report and --show.
-    void afterRound(Meter& meter);
+    // Offers a meter the newest record the host stored for it (stored at
+    // local time `storedAt`), as a restarting host does, before polling
+    // starts. The round the device completes with it is heard as a replay.
+    // Says on stderr whether the device took it.
+    void replay(Meter& meter, const std::vector<unsigned char>& record,
+                const std::string& storedAt);
     // Starts one thread per line.
     void start(std::vector<Line>& lines);
     void requestStop();
@@ -85,11 +106,18 @@ class Scheduler {
     void runLine(Line& line);
     void pollOnce(Line& line, Meter& meter);
     void write(Meter& meter);
+    // Runs `step` as one turn of the meter's device and hands on what the
+    // publishers hear of before a round; returns the turn's record.
+    template <typename Step>
+    TurnRecord turn(Meter& meter, bool replay, Step step);
+    // A round for each record saved in the turn, the report fetched for the
+    // last (the device's state now) when a publisher needs it.
+    void publishRounds(const Meter& meter, std::vector<SavedRecord>& saved);
     std::optional<std::string> fetchReport(SMDVDevice& device);
 
-    const HostConfig& config_;
+    const PollSettings settings_;
     HostServices& services_;
-    LineSink* report_;
+    Publisher& publishers_;
     std::vector<Line>* lines_ = nullptr;
     std::vector<std::thread> threads_;
     std::atomic<int> running_{0};

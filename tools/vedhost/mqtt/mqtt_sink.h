@@ -32,7 +32,7 @@
 #include <string>
 
 #include "mqtt/mqtt_options.h"
-#include "hosting/host_services.h"
+#include "hosting/publisher.h"
 #include "mqtt/mqtt_discovery.h"
 #include "presentation/presentation.h"
 
@@ -57,7 +57,9 @@ class MqttSink : public Publisher {
     // answers (for at most a few seconds), and disconnects.
     void stop();
 
-    void round(unsigned dataId, const Json::Value& report) override;
+    // A round sends the meter's state message from its report.
+    void round(const Round& round) override { this->round(round.dataId, round.report); }
+    void round(unsigned dataId, const Json::Value& report);
     void answering(unsigned dataId, bool answering) override;
     void alarmCheck(unsigned dataId, int level, const std::string& key, const std::string& alarmId,
                     const std::string& valueText, const std::string& message, bool active,

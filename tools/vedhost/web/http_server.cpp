@@ -75,7 +75,7 @@ struct HttpServer::Impl {
     HttpOptions options;
     WebState& state;
     const Presentation& presentation;
-    SeriesSource series;
+    HistoryReader* reader;  // null: no history is kept
     MHD_Daemon* daemon = nullptr;
     int port = 0;
 
@@ -85,8 +85,8 @@ struct HttpServer::Impl {
     std::condition_variable wake;
     std::thread keepAlive;
 
-    Impl(HttpOptions o, WebState& s, const Presentation& p, SeriesSource f)
-        : options(std::move(o)), state(s), presentation(p), series(std::move(f)) {}
+    Impl(HttpOptions o, WebState& s, const Presentation& p, HistoryReader* h)
+        : options(std::move(o)), state(s), presentation(p), reader(h) {}
 
     // Appends to every client and resumes those waiting. Called with `mutex` held.
     void sendLocked(const std::string& text) {
@@ -176,7 +176,8 @@ struct HttpServer::Impl {
             return errorReply(MHD_HTTP_BAD_REQUEST, "signal: expected a numeric signal's id");
         if (!state.has(static_cast<unsigned>(dataId)))
             return errorReply(MHD_HTTP_NOT_FOUND, "no such meter");
-        if (!series) return errorReply(MHD_HTTP_NOT_FOUND, "no history is kept (see --history)");
+        if (reader == nullptr)
+            return errorReply(MHD_HTTP_NOT_FOUND, "no history is kept (see --history)");
 
         const SignalStyle* style = presentation.find(signal->id);
         const double scale = style != nullptr ? style->scale : 1.0;
@@ -189,8 +190,8 @@ struct HttpServer::Impl {
         out["from"] = Json::Int64(from);
         out["to"] = Json::Int64(to);
         Json::Value list(Json::arrayValue);
-        for (const ChartPoint& p : series(static_cast<unsigned>(dataId), signal->id, from, to,
-                                          static_cast<std::size_t>(points))) {
+        for (const SeriesPoint& p : reader->series(static_cast<unsigned>(dataId), signal->id, from,
+                                                   to, static_cast<std::size_t>(points))) {
             Json::Value row(Json::arrayValue);
             row.append(Json::Int64(p.time));
             for (double v : {p.min, p.avg, p.max})
@@ -369,8 +370,8 @@ struct HttpServer::Impl {
 };
 
 HttpServer::HttpServer(HttpOptions options, WebState& state, const Presentation& presentation,
-                       SeriesSource series)
-    : impl_(std::make_unique<Impl>(std::move(options), state, presentation, std::move(series))) {}
+                       HistoryReader* history)
+    : impl_(std::make_unique<Impl>(std::move(options), state, presentation, history)) {}
 
 HttpServer::~HttpServer() { stop(); }
 

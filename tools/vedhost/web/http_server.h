@@ -21,35 +21,23 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "web/http_options.h"
+#include "history/history_reader.h"
 #include "presentation/presentation.h"
+#include "web/http_options.h"
 #include "web/web_state.h"
 
 namespace vedhost {
 
-// One point of a signal's chart: unix seconds at the start of its span, and
-// the minimum, mean and maximum over the span, in the signal's raw unit.
-struct ChartPoint {
-    std::int64_t time;
-    double min, avg, max;
-};
-// The points of one signal of one meter between two unix times, at most
-// maxPoints; called on the server's thread.
-using SeriesSource = std::function<std::vector<ChartPoint>(
-    unsigned dataId, const std::string& signalId, std::int64_t from, std::int64_t to,
-    std::size_t maxPoints)>;
-
 class HttpServer {
   public:
-    // `series` may be empty: no history is kept. `state` and `presentation`
-    // must outlive the server.
+    // `history` is null when no history is kept. `state`, `presentation` and
+    // `history` must outlive the server.
     HttpServer(HttpOptions options, WebState& state, const Presentation& presentation,
-               SeriesSource series);
+               HistoryReader* history);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 
-#include "hosting/host_services.h"
+#include "hosting/publisher.h"
 #include "presentation/alarm_tracker.h"
 #include "presentation/presentation.h"
 
@@ -45,7 +45,9 @@ class WebState : public Publisher {
         listener_ = std::move(listener);
     }
 
-    void round(unsigned dataId, const Json::Value& report) override;
+    // A round shows the meter's state from its report.
+    void round(const Round& round) override { this->round(round.dataId, round.report); }
+    void round(unsigned dataId, const Json::Value& report);
     void answering(unsigned dataId, bool answering) override;
     void alarmCheck(unsigned dataId, int level, const std::string& key, const std::string& alarmId,
                     const std::string& valueText, const std::string& message, bool active,

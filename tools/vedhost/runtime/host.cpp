@@ -1,0 +1,254 @@
+#include "runtime/host.h"
+
+#include <chrono>
+#include <iostream>
+
+#include "common/parse.h"
+#include "lines/modbus_line.h"
+#include "service/service_notify.h"
+#include "service/stop_signals.h"
+
+namespace vedhost {
+namespace {
+
+// A line whose exchanges may legitimately take about as long as the watchdog
+// interval (a connect and a request on TCP, each up to the response time-out)
+// gets the host restarted whenever a meter on it stops answering: say so.
+void warnSlowLines(const std::vector<LineConfig>& lines, std::chrono::microseconds watchdog) {
+    if (watchdog.count() == 0) return;
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(watchdog);
+    for (const LineConfig& line : lines)
+        if (2 * std::chrono::milliseconds(line.timeoutMs) >= limit)
+            std::cerr << "vedhost: watchdog: " << line.name() << ": a response time-out of "
+                      << line.timeoutMs << " ms is not well under the watchdog interval of "
+                      << limit.count()
+                      << " ms; a meter that stops answering there will look like a hung host"
+                      << std::endl;
+}
+
+// The address part of --http, as a URL names it.
+std::string listenHost(const std::string& listen) {
+    std::string host;
+    int port = 0;
+    parseListen(listen, host, port);
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+}  // namespace
+
+int configError(const std::string& message) {
+    std::cerr << "vedhost: " << message << std::endl;
+    return kExitConfig;
+}
+
+Host::Host(const HostConfig& config, std::string version)
+    : config_(config), version_(std::move(version)) {}
+
+Host::~Host() {
+    // Devices go before the services and lines they use.
+    for (Line& line : lines_) line.meters.clear();
+    publishers_.clear();
+    if (services_) host::setDefaultServices(nullptr);
+}
+
+int Host::run() {
+    std::string error;
+    if (!openOutputs(error) || !openHistory(error) ||
+        !loadPlugin(config_.pluginPath, plugin_, error))
+        return configError(error);
+    startServices();
+    if (!openLines(error)) return configError(error);
+    for (std::size_t i = 0; i < lines_.size(); ++i) createMeters(config_.lines[i], lines_[i]);
+    addReportSinks();
+    if (!startWeb(error) || !startMqtt(error)) return configError(error);
+    return poll();
+}
+
+bool Host::openOutputs(std::string& error) {
+    if (!config_.pluginLogPath.empty() && !sendPluginConsoleTo(config_.pluginLogPath, error))
+        return false;
+    if (!config_.eventsPath.empty() && !events_.open(config_.eventsPath, error)) return false;
+    return config_.reportPath.empty() || report_.open(config_.reportPath, error);
+}
+
+bool Host::openHistory(std::string& error) {
+    if (!keepsHistory()) return true;
+    StoreOptions options;
+    options.maxBytes = static_cast<std::uint64_t>(config_.history.maxMb) << 20;
+    options.commitSeconds = config_.history.commitSeconds;
+    options.tiers = config_.history.tiers;
+    options.signals = config_.history.signals;
+    if (!history_.open(config_.history.path, false, error, options)) return false;
+    historySink_ = std::make_unique<HistorySink>(history_);
+    publishers_.add(historySink_.get());
+    return true;
+}
+
+void Host::startServices() {
+    services_ = std::make_unique<HostServices>(&events_, keepsHistory());
+    host::setDefaultServices(services_.get());
+    controller_ = std::make_shared<SMDController>("vedhost");
+}
+
+bool Host::openLines(std::string& error) {
+    lines_.reserve(config_.lines.size());
+    for (const LineConfig& lc : config_.lines) {
+        Line line;
+        line.link = std::make_unique<ModbusLine>(lc, *services_);
+        if (!line.link->connect(error)) {
+            // A serial device that is not there is a configuration error; a
+            // TCP endpoint may come up later and is tried again every round.
+            if (lc.kind == LineConfig::Kind::Rtu) return false;
+            std::cerr << "vedhost: " << error << "; trying again every round" << std::endl;
+        }
+        lines_.push_back(std::move(line));
+    }
+    return true;
+}
+
+// Creates and initialises the devices of one line. A meter whose settings the
+// plug-in refuses is reported and left out; the others go on.
+void Host::createMeters(const LineConfig& config, Line& line) {
+    for (const MeterConfig& mc : config.meters) {
+        auto meter = std::make_unique<Meter>();
+        meter->config = mc;
+        meter->line = &config;
+        meter->device.reset(plugin_.provider->create());
+        meter->modbus = dynamic_cast<SPModbus*>(meter->device.get());
+        if (meter->modbus == nullptr) {
+            std::cerr << "vedhost: data id " << mc.dataId << ": the plug-in's device is not a"
+                      << " Modbus device" << std::endl;
+            meter->active = false;
+            line.meters.push_back(std::move(meter));
+            continue;
+        }
+        SPModbus& d = *meter->modbus;
+        d.setTransport(line.link.get());
+        d.setServices(services_.get());
+        d.slaveId_ = mc.slave;
+        d.baudRate_ = config.baud;
+        d.parity_ = config.parity == 'E'   ? PARITY_EVEN
+                    : config.parity == 'O' ? PARITY_ODD
+                                           : PARITY_NONE;
+        try {
+            d.Init(controller_, mc.dataId, mc.settings);
+            d.InitV(nullptr, mc.dataId, mc.settings);
+            d.InitSetting(mc.settings);
+        } catch (const std::exception& e) {
+            std::cerr << "vedhost: data id " << mc.dataId << " (" << config.name() << " slave "
+                      << mc.slave << "): settings refused: " << e.what() << std::endl;
+            meter->active = false;
+        } catch (...) {
+            std::cerr << "vedhost: data id " << mc.dataId << " (" << config.name() << " slave "
+                      << mc.slave << "): settings refused" << std::endl;
+            meter->active = false;
+        }
+        line.meters.push_back(std::move(meter));
+    }
+}
+
+// The report stream's line goes out before the table, as each round ends.
+void Host::addReportSinks() {
+    if (report_.isOpen()) {
+        reportStream_ = std::make_unique<ReportStream>(report_);
+        publishers_.add(reportStream_.get());
+    }
+    if (config_.show) {
+        reportConsole_ = std::make_unique<ReportConsole>(config_.presentation);
+        publishers_.add(reportConsole_.get());
+    }
+}
+
+// The web view: one more sink, and a server that reads what it holds and
+// charts from the history.
+bool Host::startWeb(std::string& error) {
+    if (!config_.http) return true;
+    web_ = std::make_unique<WebState>(config_.presentation);
+    for (const Line& line : lines_)
+        for (const auto& meter : line.meters)
+            if (meter->active)
+                web_->addMeter(meter->config.dataId, meter->line->name(), meter->config.slave);
+    server_ = std::make_unique<HttpServer>(*config_.http, *web_, config_.presentation,
+                                           keepsHistory() ? &history_ : nullptr);
+    if (!server_->start(error)) return false;
+    web_->onChange([s = server_.get()](unsigned dataId) { s->meterChanged(dataId); });
+    publishers_.add(web_.get());
+    served_ = listenHost(config_.http->listen) + ":" + std::to_string(server_->port());
+    std::cerr << "vedhost: web view on "
+              << (config_.http->tlsCertFile.empty() ? "http://" : "https://") << served_ << "/"
+              << std::endl;
+    return true;
+}
+
+// The broker is one more place the results go; it may be away at start.
+bool Host::startMqtt(std::string& error) {
+    if (!config_.mqtt) return true;
+    // Announced devices link to the web page when the host serves one, by a
+    // name other machines reach when it listens on every address.
+    const std::string link =
+        !config_.http ? "" : pageAddress(served_, !config_.http->tlsCertFile.empty());
+    mqtt_ = std::make_unique<MqttSink>(*config_.mqtt, config_.presentation,
+                                       DiscoverySite{link, version_});
+    for (const Line& line : lines_)
+        for (const auto& meter : line.meters)
+            if (meter->active && !mqtt_->addMeter(meter->config.dataId, meter->line->name(),
+                                                  meter->config.slave, error))
+                return false;
+    publishers_.add(mqtt_.get());
+    mqtt_->start();
+    return true;
+}
+
+int Host::poll() {
+    Scheduler scheduler(PollSettings{config_.intervalSeconds, config_.rounds, config_.write},
+                        *services_, publishers_);
+    bool any = false;
+    for (const Line& line : lines_)
+        for (const auto& meter : line.meters) any = any || meter->active;
+    if (!any) {
+        std::cerr << "vedhost: no meter left to poll" << std::endl;
+        return kExitRuntime;
+    }
+    if (keepsHistory()) offerStoredRecords(scheduler);
+    // From here a stop signal stops the rounds cleanly.
+    serveStopSignals();
+    scheduler.start(lines_);
+    serve(scheduler);
+    scheduler.join();
+    if (mqtt_) mqtt_->stop();
+    if (server_) server_->stop();
+    return scheduler.allWell() ? 0 : kExitRuntime;
+}
+
+// Offers each meter the newest record stored for it, as a restarting host does.
+void Host::offerStoredRecords(Scheduler& scheduler) {
+    for (Line& line : lines_) {
+        for (auto& meter : line.meters) {
+            if (!meter->active) continue;
+            const auto row = history_.newest(meter->config.dataId);
+            if (row) scheduler.replay(*meter, row->record, row->time);
+        }
+    }
+}
+
+// Under systemd: ready now, then how many meters answer, and the watchdog fed
+// only while every line gets somewhere; until the lines end or a stop signal.
+void Host::serve(Scheduler& scheduler) {
+    ServiceNotify service;
+    warnSlowLines(config_.lines, service.watchdogInterval());
+    const auto [polled, answering] = scheduler.metersAnswering();
+    service.ready(answeringStatus(polled, answering));
+    while (!scheduler.finished()) {
+        if (stopRequested(std::chrono::milliseconds(100))) {
+            std::cerr << "vedhost: stopping" << std::endl;
+            service.stopping();
+            scheduler.requestStop();
+            return;
+        }
+        const auto [nowPolled, nowAnswering] = scheduler.metersAnswering();
+        service.status(answeringStatus(nowPolled, nowAnswering));
+        service.watchdog(scheduler.stuckLines(service.watchdogInterval()));
+    }
+}
+
+}  // namespace vedhost

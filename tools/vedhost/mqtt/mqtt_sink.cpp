@@ -440,6 +440,8 @@ void MqttSink::stop() {
     if (unsent > 0) note(std::to_string(unsent) + " messages not sent");
 }
 
+void MqttSink::round(const Round& round) { this->round(round.dataId, round.report); }
+
 void MqttSink::round(unsigned dataId, const Json::Value& report) {
     const auto it = clients_.find(dataId);
     if (it == clients_.end()) return;

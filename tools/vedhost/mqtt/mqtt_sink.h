@@ -57,8 +57,8 @@ class MqttSink : public Publisher {
     // answers (for at most a few seconds), and disconnects.
     void stop();
 
-    // A round sends the meter's state message from its report.
-    void round(const Round& round) override { this->round(round.dataId, round.report); }
+    // A round sends the meter's state message, made from its report.
+    void round(const Round& round) override;
     void round(unsigned dataId, const Json::Value& report);
     void answering(unsigned dataId, bool answering) override;
     void alarmCheck(unsigned dataId, int level, const std::string& key, const std::string& alarmId,

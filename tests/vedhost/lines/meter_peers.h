@@ -93,9 +93,17 @@ class TcpMeter {
         Close,   // reads the request and closes the connection
         Late,    // answers after `lateBy`, whatever the master did meanwhile
     };
+    // Each reply word is the image's value plus mark(n) for the n-th request:
+    // lets a test tell which request a reply answered.
+    using Mark = std::function<std::uint16_t(int request)>;
 
-    explicit TcpMeter(std::vector<Act> acts = {}, std::map<int, std::uint16_t> image = {})
-        : acts_(std::move(acts)), image_(std::move(image)) {
+    explicit TcpMeter(
+        std::vector<Act> acts = {}, std::map<int, std::uint16_t> image = {},
+        Mark mark = [](int) { return std::uint16_t{0}; }, std::chrono::milliseconds lateBy = 300ms)
+        : acts_(std::move(acts)),
+          image_(std::move(image)),
+          mark_(std::move(mark)),
+          lateBy_(lateBy) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -120,10 +128,6 @@ class TcpMeter {
     int port() const { return port_; }
     int connections() const { return connections_; }
     int requests() const { return requests_; }
-    // Each reply word is the image's value plus this, set per request: lets a
-    // test tell which request a reply answered.
-    std::function<std::uint16_t(int request)> mark = [](int) { return 0; };
-    std::chrono::milliseconds lateBy = 300ms;
 
   private:
     bool wait(int fd) const {
@@ -148,8 +152,8 @@ class TcpMeter {
                 const Act act = n < static_cast<int>(acts_.size()) ? acts_[n] : Act::Answer;
                 if (act == Act::Silent) continue;
                 if (act == Act::Close) break;
-                if (act == Act::Late) std::this_thread::sleep_for(lateBy);
-                const std::uint16_t offset = mark(n);
+                if (act == Act::Late) std::this_thread::sleep_for(lateBy_);
+                const std::uint16_t offset = mark_(n);
                 const Bytes reply = replyPdu(pdu.data(), pdu.size(), [&](int r) {
                     const auto it = image_.find(r);
                     return static_cast<std::uint16_t>((it == image_.end() ? 0 : it->second) +
@@ -166,6 +170,8 @@ class TcpMeter {
 
     std::vector<Act> acts_;
     std::map<int, std::uint16_t> image_;
+    const Mark mark_;
+    const std::chrono::milliseconds lateBy_;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

@@ -30,6 +30,34 @@ host::ModbusRequest readTwo() {
     return r;
 }
 
+// A line opened on its peer, with a device to exchange for.
+struct OpenLine {
+    explicit OpenLine(const LineConfig& config) : line(config, services) {
+        std::string error;
+        EXPECT_TRUE(line.connect(error)) << error;
+    }
+    HostServices services{nullptr, false};
+    ModbusLine line;
+    Probe device;
+};
+
+LineConfig rtuLine(const std::string& device, int timeoutMs) {
+    LineConfig config;
+    config.kind = LineConfig::Kind::Rtu;
+    config.device = device;
+    config.timeoutMs = timeoutMs;
+    return config;
+}
+
+LineConfig tcpLine(int port, int timeoutMs) {
+    LineConfig config;
+    config.kind = LineConfig::Kind::Tcp;
+    config.host = "127.0.0.1";
+    config.port = port;
+    config.timeoutMs = timeoutMs;
+    return config;
+}
+
 TEST(RtuCrc, KnownFrame) {
     // Read one holding register at 0 from unit 1, as the serial line guide
     // writes it out: 01 03 00 00 00 01 84 0A.
@@ -50,15 +78,9 @@ class RtuAfterAFailure : public ::testing::TestWithParam<LateCase> {};
 TEST_P(RtuAfterAFailure, WhatCameTooLateIsDroppedBeforeTheNextRequest) {
     const LateCase& c = GetParam();
     peers::PtyPeer meter;
-    LineConfig config;
-    config.kind = LineConfig::Kind::Rtu;
-    config.device = meter.path();
-    config.timeoutMs = 150;
-    HostServices services(nullptr, false);
-    ModbusLine line(config, services);
-    std::string error;
-    ASSERT_TRUE(line.connect(error)) << error;
-    Probe device;
+    OpenLine open(rtuLine(meter.path(), 300));
+    ModbusLine& line = open.line;
+    Probe& device = open.device;
 
     // The first request: the meter answers with what the case says, partly late.
     auto first = std::async(std::launch::async, [&] { return line.exchange(device, readTwo()); });
@@ -101,21 +123,14 @@ void PrintTo(const ReconnectCase& c, std::ostream* os) { *os << c.name; }
 class TcpAfterAFailure : public ::testing::TestWithParam<ReconnectCase> {};
 
 TEST_P(TcpAfterAFailure, TheNextRequestGoesOutOnANewConnection) {
-    peers::TcpMeter meter({GetParam().first}, {{0, 0x1000}, {1, 0x1000}});
-    meter.mark = [](int request) { return static_cast<std::uint16_t>(request); };
-    // Late: the answer comes well after the line gave up, but before it would
-    // give up on the second request.
-    meter.lateBy = 450ms;
-    LineConfig config;
-    config.kind = LineConfig::Kind::Tcp;
-    config.host = "127.0.0.1";
-    config.port = meter.port();
-    config.timeoutMs = 300;
-    HostServices services(nullptr, false);
-    ModbusLine line(config, services);
-    std::string error;
-    ASSERT_TRUE(line.connect(error)) << error;
-    Probe device;
+    // Late: the answer comes well after the line gave up, but well before it
+    // would give up on the second request.
+    peers::TcpMeter meter(
+        {GetParam().first}, {{0, 0x1000}, {1, 0x1000}},
+        [](int request) { return static_cast<std::uint16_t>(request); }, 750ms);
+    OpenLine open(tcpLine(meter.port(), 500));
+    ModbusLine& line = open.line;
+    Probe& device = open.device;
 
     const ModbusReply failed = line.exchange(device, readTwo());
     EXPECT_EQ(failed.status, ModbusReply::Status::Failed);
@@ -126,7 +141,7 @@ TEST_P(TcpAfterAFailure, TheNextRequestGoesOutOnANewConnection) {
     EXPECT_EQ(meter.connections(), 2);
 
     // What the line told the publishers' side of each exchange, in order.
-    const TurnRecord turn = services.endTurn(device);
+    const TurnRecord turn = open.services.endTurn(device);
     ASSERT_EQ(turn.seen.size(), 2u);
     const auto outcome = [&](std::size_t i) {
         return std::get<ExchangeSeen>(turn.seen[i]).outcome;

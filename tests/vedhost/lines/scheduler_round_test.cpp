@@ -30,7 +30,8 @@ Heard operator+(Heard a, const Heard& b) {
 // One TCP line with one ved96 meter (data id 1, slave 1) on a loopback meter.
 class SchedulerRounds : public ::testing::Test {
   protected:
-    void make(std::vector<Act> acts = {}, int timeoutMs = 150) {
+    // The time-out matters only where the meter falls silent.
+    void make(std::vector<Act> acts = {}, int timeoutMs = 2000) {
         peer_ = std::make_unique<peers::TcpMeter>(std::move(acts), kImage);
         config_.kind = LineConfig::Kind::Tcp;
         config_.host = "127.0.0.1";

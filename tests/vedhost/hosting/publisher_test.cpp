@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
-#include <unistd.h>
 
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hosting/host_services.h"
+#include "tests/support/line_file.h"
 #include "tests/support/recording_publisher.h"
 #include "ved96/ved96.h"
 
@@ -90,20 +90,15 @@ TEST(SaveDeviceHistoryEvent, StoredOnlyWhenAHistoryIsKeptAndTheRecordIsNotARepla
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.keepsHistory ? "history kept" : "no history") +
                      (row.replay ? ", replay" : ""));
-        char path[] = "/tmp/vedhost-events-XXXXXX";
-        const int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
-        LineSink events;
-        std::string error;
-        ASSERT_TRUE(events.open(path, error)) << error;
-        HostServices services(&events, row.keepsHistory);
+        testlines::LineFile events;
+        ASSERT_TRUE(events.opened());
+        HostServices services(&events.sink, row.keepsHistory);
         ved96 meter;
         services.beginTurn(meter, row.replay);
         EXPECT_TRUE(services.SaveDeviceHistory(meter, kRecord.data(), 1009));
         services.endTurn(meter);
 
-        std::ifstream in(path);
+        std::istringstream in(events.text());
         std::string line;
         ASSERT_TRUE(std::getline(in, line));
         Json::Value e;
@@ -112,7 +107,6 @@ TEST(SaveDeviceHistoryEvent, StoredOnlyWhenAHistoryIsKeptAndTheRecordIsNotARepla
         EXPECT_EQ(e["length"].asUInt(), 1009u);
         EXPECT_EQ(e["stored"].asBool(), row.stored) << line;
         EXPECT_EQ(e.isMember("replay"), row.replay) << line;
-        std::remove(path);
     }
 }
 

@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "presentation/report_table.h"
+#include "tests/support/line_file.h"
 
 namespace vedhost {
 namespace {
@@ -25,27 +22,18 @@ Round roundWith(const std::string& text) {
 }
 
 TEST(ReportStream, OneLinePerRoundNamingItsMeterThenThePluginsTextAsItIs) {
-    char path[] = "/tmp/vedhost-report-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    LineSink out;
-    std::string error;
-    ASSERT_TRUE(out.open(path, error)) << error;
-    ReportStream stream(out);
+    testlines::LineFile out;
+    ASSERT_TRUE(out.opened());
+    ReportStream stream(out.sink);
     // The plug-in's text is not re-encoded: spacing and number forms stay.
     stream.round(roundWith(R"({"A相电压":2301.0, "频率" : 5e1})"));
     Round without = roundWith("{}");
     without.reportText.reset();
     stream.round(without);  // a round without its report has no line
 
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(),
+    EXPECT_EQ(out.text(),
               "{\"data_id\":7,\"line\":\"rtu /dev/ttyS1\",\"slave\":3,"
               "\"report\":{\"A相电压\":2301.0, \"频率\" : 5e1}}\n");
-    std::remove(path);
 }
 
 TEST(ReportConsole, ShowsWhatTheMeterSendsUnlessTheUserChoseAPresentation) {

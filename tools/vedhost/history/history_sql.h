@@ -91,6 +91,15 @@ inline std::uint64_t walReserveBytes(std::uint64_t maxBytes) {
     return 2 * checkpointBytes(maxBytes);
 }
 
+// The database's own share of the cap: what the WAL and the shared-memory
+// index leave of it. Every table in the file (the history's, the supply
+// quality's) lives within it.
+constexpr std::uint64_t kShmReserve = 64u << 10;
+inline std::uint64_t databaseBudgetBytes(std::uint64_t maxBytes) {
+    const std::uint64_t reserve = walReserveBytes(maxBytes) + kShmReserve;
+    return maxBytes > reserve ? maxBytes - reserve : 0;
+}
+
 inline std::vector<float> blobFloats(sqlite3_stmt* stmt, int column) {
     const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, column));
     std::vector<float> out(static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)) /

@@ -88,8 +88,6 @@ std::int64_t nowMs() {
         .count();
 }
 
-constexpr std::uint64_t kShmReserve = 64u << 10;
-
 // A run of queued records, for range-for.
 template <typename T>
 struct Range {
@@ -154,8 +152,7 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
 std::uint64_t HistoryStore::freeDiskBytes() const { return freeDiskBytesAt(path_); }
 
 std::int64_t HistoryStore::budgetBytes() const {
-    const std::uint64_t reserve = walReserveBytes(options_.maxBytes) + kShmReserve;
-    return options_.maxBytes > reserve ? static_cast<std::int64_t>(options_.maxBytes - reserve) : 0;
+    return static_cast<std::int64_t>(databaseBudgetBytes(options_.maxBytes));
 }
 
 bool HistoryStore::save(unsigned dataId, const std::string& time, const unsigned char* data,

@@ -1,0 +1,199 @@
+#include "quality/quality_recorder.h"
+
+#include <chrono>
+#include <iostream>
+#include <limits>
+
+#include "quality/quality_report.h"
+
+namespace vedhost::quality {
+namespace {
+
+// Ended intervals kept in memory while they cannot be stored (28 days of one
+// meter, some 2.7 MB); older go.
+constexpr std::size_t kQueueLimit = 4096;
+// How long a failed write waits before it is tried again.
+constexpr auto kRetry = std::chrono::seconds(10);
+// Ten-minute values kept: the current week and this many before it.
+constexpr int kWeeksOfIntervals = 5;
+// Assessments kept: ten years of weeks.
+constexpr std::int64_t kAssessmentSeconds = 3653 * 86400;
+constexpr std::int64_t kLongAgo = std::numeric_limits<std::int64_t>::min();
+
+}  // namespace
+
+QualityRecorder::QualityRecorder(QualityStore& store, const Nominal& nominal,
+                                 const SampleReader& reader)
+    : store_(store), nominal_(nominal), reader_(reader) {
+    writer_ = std::thread([this] { writerLoop(); });
+}
+
+QualityRecorder::~QualityRecorder() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
+void QualityRecorder::round(unsigned dataId, std::int64_t unixMs, const unsigned char* record,
+                            std::size_t length) {
+    round(dataId, reader_.read(record, length, unixMs));
+}
+
+void QualityRecorder::round(unsigned dataId, const Sample& sample) {
+    bool closed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::optional<Interval> ended = meters_[dataId].add(sample);
+        if (ended) {
+            if (queue_.size() >= kQueueLimit) {
+                queue_.pop_front();
+                ++notStored_;
+            }
+            queue_.push_back({dataId, *ended});
+            std::int64_t& newest = newest_[dataId];
+            newest = std::max(newest, ended->start);
+            closed = true;
+        }
+    }
+    if (closed) changed_.notify_all();
+}
+
+void QualityRecorder::flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return (queue_.empty() && busy_ == 0) || failing_; });
+}
+
+long QualityRecorder::intervalsNotStored() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notStored_;
+}
+
+void QualityRecorder::writerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (queue_.empty()) {
+            if (stopping_) break;
+            changed_.wait(lock);
+            continue;
+        }
+        // Everything ended so far, in one transaction.
+        std::vector<std::pair<unsigned, Interval>> batch;
+        for (const Closed& c : queue_) batch.emplace_back(c.dataId, c.interval);
+        queue_.clear();
+        busy_ = batch.size();
+        lock.unlock();
+        bool full = false;
+        std::string error;
+        const bool stored = store_.putIntervals(batch, full, error);
+        if (stored)
+            for (const auto& [dataId, interval] : batch) assessEnded(dataId, interval.start);
+        lock.lock();
+        busy_ = 0;
+        if (stored && failing_) {
+            failing_ = false;
+            std::cerr << "vedhost: quality: storing ten-minute values again" << std::endl;
+        }
+        if (!stored) {
+            if (!failing_)
+                std::cerr << "vedhost: quality: storing ten-minute values stopped: " << error
+                          << std::endl;
+            failing_ = true;
+            if (stopping_) {
+                notStored_ += static_cast<long>(batch.size());
+            } else {
+                // Tried again after a while, with what ends meanwhile: the
+                // history's retention makes room at its next commit.
+                for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+                    queue_.push_front({it->first, it->second});
+                while (queue_.size() > kQueueLimit) {
+                    queue_.pop_front();
+                    ++notStored_;
+                }
+                changed_.notify_all();
+                changed_.wait_for(lock, kRetry, [this] { return stopping_; });
+                continue;
+            }
+        }
+        changed_.notify_all();
+    }
+}
+
+// Assesses each week of the meter that has ended by `now` (the start of its
+// newest stored interval) and has values but no assessment yet, and drops
+// values past their keeping. Checked once per week and meter.
+void QualityRecorder::assessEnded(unsigned dataId, std::int64_t now) {
+    const Week current = weekOf(now);
+    const auto checked = checkedWeek_.find(dataId);
+    if (checked != checkedWeek_.end() && checked->second >= current.start) return;
+    std::int64_t from = store_.assessedThrough(dataId).value_or(kLongAgo);
+    for (;;) {
+        const auto first = store_.firstInterval(dataId, from);
+        if (!first || *first >= current.start) break;
+        const Week week = weekOf(*first);
+        const Assessment a = assess(dataId, week, store_.intervals(dataId, week.start, week.end),
+                                    nominal_, true, now);
+        bool full = false;
+        std::string error;
+        if (!store_.putWeek(a, assessmentJson(a), full, error)) {
+            std::cerr << "vedhost: quality: data id " << dataId << ": week " << week.label()
+                      << " not stored: " << error << std::endl;
+            return;  // tried again with the next interval
+        }
+        from = week.end;
+    }
+    Week keep = current;
+    for (int i = 0; i < kWeeksOfIntervals; ++i) keep = previousWeek(keep);
+    store_.trim(keep.start, current.start - kAssessmentSeconds);
+    checkedWeek_[dataId] = current.start;
+}
+
+std::optional<std::int64_t> QualityRecorder::newest(unsigned dataId) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = newest_.find(dataId);
+        if (it != newest_.end()) return it->second;
+    }
+    return store_.lastInterval(dataId);
+}
+
+Json::Value QualityRecorder::weekReport(unsigned dataId, const std::optional<Week>& asked) {
+    const std::optional<std::int64_t> latest = newest(dataId);
+    if (!asked && !latest) return Json::Value();
+    const Week week = asked ? *asked : weekOf(*latest);
+    if (const auto stored = store_.week(dataId, week.start); stored && !stored->document.isNull())
+        return stored->document;
+    const std::vector<Interval> intervals = store_.intervals(dataId, week.start, week.end);
+    if (intervals.empty()) return Json::Value();
+    const std::int64_t through = intervals.back().start + kIntervalSeconds;
+    const bool ended = latest && *latest >= week.end;
+    return assessmentJson(assess(dataId, week, intervals, nominal_, ended, through));
+}
+
+Json::Value QualityRecorder::weeks(unsigned dataId) {
+    Json::Value out(Json::arrayValue);
+    std::map<std::int64_t, Json::Value> byStart;
+    for (const StoredWeek& w : store_.weeks(dataId)) {
+        Json::Value entry(Json::objectValue);
+        entry["week"] = w.label;
+        entry["result"] = w.pass ? "pass" : "fail";
+        byStart[w.start] = entry;
+    }
+    const std::optional<std::int64_t> latest = newest(dataId);
+    if (auto first = store_.firstInterval(dataId, kLongAgo); first && latest) {
+        for (Week w = weekOf(*first); w.start <= *latest; w = nextWeek(w)) {
+            const auto at = store_.firstInterval(dataId, w.start);
+            if (!at || *at >= w.end || byStart.count(w.start) != 0) continue;
+            Json::Value entry(Json::objectValue);
+            entry["week"] = w.label();
+            entry["result"] = *latest < w.end ? Json::Value("so far") : Json::Value();
+            byStart[w.start] = entry;
+        }
+    }
+    for (auto& [start, entry] : byStart) out.append(entry);
+    return out;
+}
+
+}  // namespace vedhost::quality

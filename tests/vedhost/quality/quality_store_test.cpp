@@ -233,6 +233,23 @@ TEST_F(QualityFile, AWeekOfRoundsIsAssessedWhenTheNextWeekBegins) {
         ASSERT_TRUE(parseWeek("2026-W48", w48));
         EXPECT_TRUE(recorder.weekReport(1, w48).isNull());
         EXPECT_TRUE(recorder.weekReport(3, std::nullopt).isNull());
+
+        // What the API answers: the week with the meter's weeks beside it.
+        Json::Value answer;
+        ASSERT_TRUE(recorder.answer(1, "2026-W49", answer, error)) << error;
+        EXPECT_EQ(answer["result"].asString(), "fail");
+        EXPECT_EQ(answer["weeks"], list);
+        ASSERT_TRUE(recorder.answer(1, "2026-W48", answer, error));
+        EXPECT_TRUE(answer.isNull());
+        EXPECT_FALSE(recorder.answer(1, "2026-W4", answer, error));
+        EXPECT_EQ(error, "week: expected a week as 2026-W49, got \"2026-W4\"");
+        ASSERT_TRUE(recorder.answer(3, "", answer, error));  // no values yet
+        EXPECT_TRUE(answer["week"].isNull());
+        EXPECT_EQ(answer["result"].asString(), "no values");
+        EXPECT_EQ(answer["weeks"].size(), 0u);
+        EXPECT_EQ(answer["criteria"].size(), 0u);
+        EXPECT_NE(answer["note"].asString().find("not measured by a Class A instrument"),
+                  std::string::npos);
     }
     // After a restart the stored week is not assessed again.
     QualityRecorder again(store, Nominal{230.5, 50, false});

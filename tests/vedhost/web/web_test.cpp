@@ -257,6 +257,7 @@ class Server : public ::testing::Test {
         state_.answering(1, true);
         if (series) history_ = std::make_unique<FunctionHistory>(std::move(series));
         server_ = std::make_unique<HttpServer>(options, state_, presentation_, history_.get());
+        if (quality_) server_->setQuality(quality_);
         std::string error;
         ASSERT_TRUE(server_->start(error)) << error;
         state_.onChange([this](unsigned id) { server_->meterChanged(id); });
@@ -271,6 +272,7 @@ class Server : public ::testing::Test {
                            "frequency": {"scale": 0.01, "unit": "Hz"}})");
     WebState state_{presentation_};
     std::unique_ptr<FunctionHistory> history_;
+    QualitySource quality_;  // set before start(): a supply-quality report is kept
     std::unique_ptr<HttpServer> server_;
     int port_ = 0;
 };
@@ -377,6 +379,63 @@ TEST_F(Server, HistoryScaledAndItsArgumentsChecked) {
     EXPECT_EQ(h["points"][0][1].asDouble(), 49.98);
     EXPECT_EQ(h["points"][0][2].asDouble(), 50);
     EXPECT_EQ(h["points"][1][3].asDouble(), 50.04);
+}
+
+TEST_F(Server, NoQualityReportUnlessOneIsKept) {
+    start();
+    EXPECT_EQ(parsed(testhttp::get(port_, "/api/quality").body)["kept"], false);
+    const testhttp::Response r = testhttp::get(port_, "/api/quality?data_id=1");
+    EXPECT_EQ(r.status, 404);
+    EXPECT_EQ(parsed(r.body)["error"].asString(),
+              "no supply-quality report is kept (see quality.nominal_v)");
+}
+
+TEST_F(Server, QualityWeeksAndTheirArgumentsChecked) {
+    std::vector<std::pair<unsigned, std::string>> asked;
+    quality_ = [&](unsigned id, const std::string& week, Json::Value& document,
+                   std::string& error) {
+        asked.emplace_back(id, week);
+        if (week == "bad") {
+            error = "week: expected a week as 2026-W49, got \"bad\"";
+            return false;
+        }
+        if (week == "2026-W48") return true;  // no values that week
+        document["week"] = week.empty() ? "2026-W50" : week;
+        document["criteria"][0]["worst"] = 253.1;
+        return true;
+    };
+    start();
+    const struct {
+        std::string query;
+        int status;
+        const char* text;  // the week or the error
+    } cases[] = {
+        {"", 200, nullptr},
+        {"?data_id=1", 200, "2026-W50"},
+        {"?data_id=1&week=2026-W49", 200, "2026-W49"},
+        {"?data_id=1&week=2026-W48", 404, "no values for this week"},
+        {"?data_id=1&week=bad", 400, "week: expected a week as 2026-W49, got \"bad\""},
+        {"?data_id=2", 404, "no such meter"},
+        {"?data_id=x", 400, "data_id: expected a meter's data id"},
+        {"?week=2026-W49", 200, nullptr},  // no meter named: whether one is kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        testhttp::Response r = testhttp::get(port_, "/api/quality" + c.query);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.headers["content-type"].rfind("application/json", 0), 0u);
+        const Json::Value body = parsed(r.body);
+        if (c.text == nullptr)
+            EXPECT_EQ(body["kept"], true);
+        else
+            EXPECT_EQ(body[c.status == 200 ? "week" : "error"].asString(), c.text);
+    }
+    // Numbers as the presented JSON writes them; the meter asked for is passed on.
+    EXPECT_NE(testhttp::get(port_, "/api/quality?data_id=1").body.find("\"worst\":253.1"),
+              std::string::npos);
+    ASSERT_GE(asked.size(), 3u);
+    EXPECT_EQ(asked[0], std::make_pair(1u, std::string()));
+    EXPECT_EQ(asked[1], std::make_pair(1u, std::string("2026-W49")));
 }
 
 TEST_F(Server, BasicAuthentication) {

@@ -196,4 +196,28 @@ Json::Value QualityRecorder::weeks(unsigned dataId) {
     return out;
 }
 
+bool QualityRecorder::answer(unsigned dataId, const std::string& name, Json::Value& document,
+                             std::string& error) {
+    std::optional<Week> week;
+    if (!name.empty()) {
+        Week w;
+        if (!parseWeek(name, w)) {
+            error = "week: expected a week as 2026-W49, got \"" + name + "\"";
+            return false;
+        }
+        week = w;
+    }
+    document = weekReport(dataId, week);
+    if (document.isNull() && !week) {
+        document = Json::Value(Json::objectValue);
+        document["data_id"] = dataId;
+        document["week"] = Json::Value();
+        document["result"] = "no values";
+        document["note"] = kPolledNote;
+        document["criteria"] = Json::Value(Json::arrayValue);
+    }
+    if (!document.isNull()) document["weeks"] = weeks(dataId);
+    return true;
+}
+
 }  // namespace vedhost::quality

@@ -57,6 +57,14 @@ class QualityRecorder {
     // The weeks a meter has: [{"week": "2026-W49", "result": "pass"}, ...],
     // oldest first, the current one last with "result": "so far".
     Json::Value weeks(unsigned dataId);
+    // What /api/quality answers for a meter: the week's document (as
+    // weekReport) with the meter's "weeks" added. `week` is a week's name
+    // ("2026-W49"), or empty for the newest week; before the meter has any
+    // values that is a document with "week" null, "result" "no values", the
+    // note, no criteria and no weeks. Null for a named week without values;
+    // false with a one-line reason when `week` names no week.
+    bool answer(unsigned dataId, const std::string& week, Json::Value& document,
+                std::string& error);
 
     // Intervals not stored (no room, a disk error) since start.
     long intervalsNotStored() const;

@@ -76,6 +76,7 @@ struct HttpServer::Impl {
     WebState& state;
     const Presentation& presentation;
     HistoryReader* reader;  // null: no history is kept
+    QualitySource quality;
     MHD_Daemon* daemon = nullptr;
     int port = 0;
 
@@ -203,6 +204,30 @@ struct HttpServer::Impl {
         return jsonReply(out);
     }
 
+    Reply qualityWeek(const std::string&, MHD_Connection* c) {
+        const char* idText = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "data_id");
+        const char* week = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "week");
+        if (idText == nullptr) {
+            Json::Value out(Json::objectValue);
+            out["kept"] = static_cast<bool>(quality);
+            return jsonReply(out);
+        }
+        std::int64_t dataId = 0;
+        if (!parseNumber(idText, 0, 0xffffffffLL, dataId))
+            return errorReply(MHD_HTTP_BAD_REQUEST, "data_id: expected a meter's data id");
+        if (!state.has(static_cast<unsigned>(dataId)))
+            return errorReply(MHD_HTTP_NOT_FOUND, "no such meter");
+        if (!quality)
+            return errorReply(MHD_HTTP_NOT_FOUND,
+                              "no supply-quality report is kept (see quality.nominal_v)");
+        Json::Value document;
+        std::string error;
+        if (!quality(static_cast<unsigned>(dataId), week != nullptr ? week : "", document, error))
+            return errorReply(MHD_HTTP_BAD_REQUEST, error);
+        if (document.isNull()) return errorReply(MHD_HTTP_NOT_FOUND, "no values for this week");
+        return jsonReply(document);
+    }
+
     Reply metrics(const std::string&, MHD_Connection*) {
         return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", state.metrics()};
     }
@@ -215,7 +240,8 @@ struct HttpServer::Impl {
     static constexpr Route kRoutes[] = {
         {"/api/meters", false, &Impl::meters},   {"/api/meters/", true, &Impl::meter},
         {"/api/alarms", false, &Impl::alarms},   {"/api/signals", false, &Impl::signals},
-        {"/api/history", false, &Impl::history}, {"/metrics", false, &Impl::metrics},
+        {"/api/history", false, &Impl::history}, {"/api/quality", false, &Impl::qualityWeek},
+        {"/metrics", false, &Impl::metrics},
     };
 
     static MHD_Result queue(MHD_Connection* c, const Reply& reply, bool page = false) {
@@ -376,6 +402,8 @@ HttpServer::HttpServer(HttpOptions options, WebState& state, const Presentation&
 HttpServer::~HttpServer() { stop(); }
 
 int HttpServer::port() const { return impl_->port; }
+
+void HttpServer::setQuality(QualitySource quality) { impl_->quality = std::move(quality); }
 
 bool HttpServer::start(std::string& error) {
     Impl& s = *impl_;

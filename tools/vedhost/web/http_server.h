@@ -9,6 +9,11 @@
 //   /api/signals            the signals the page may show: id, label, unit
 //   /api/history?data_id=&signal=&from=&to=&points=
 //                           a signal's minimum, mean and maximum over spans
+//   /api/quality            {"kept": true or false}: whether a supply-quality
+//                           report is kept
+//   /api/quality?data_id=&week=
+//                           a meter's supply-quality week ("2026-W49"; the
+//                           newest when not given), quality_report.h
 //   /api/events             server-sent events: "meter" with the meter's
 //                           state after each change; a comment every 15 s
 //   /metrics                Prometheus' text format (metrics.h)
@@ -20,7 +25,10 @@
 // reaches the line threads: they only ever take WebState's lock briefly.
 #pragma once
 
+#include <json/value.h>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +40,13 @@
 
 namespace vedhost {
 
+// A meter's supply-quality week for /api/quality: `week` as the request
+// gave it, empty for the newest. Fills the document (null: that week has no
+// values); false with a one-line reason when `week` names no week. Called on
+// the server's thread.
+using QualitySource = std::function<bool(unsigned dataId, const std::string& week,
+                                         Json::Value& document, std::string& error)>;
+
 class HttpServer {
   public:
     // `history` is null when no history is kept. `state`, `presentation` and
@@ -41,6 +56,10 @@ class HttpServer {
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
+
+    // Serves /api/quality from `quality`; before start(). Without it, no
+    // supply-quality report is kept.
+    void setQuality(QualitySource quality);
 
     // Listens; false with a one-line reason when it cannot.
     bool start(std::string& error);

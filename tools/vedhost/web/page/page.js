@@ -1,5 +1,6 @@
 // The meters' page: one panel per meter, filled from /api/meters and kept
-// live by the event stream (/api/events); the charts come from /api/history.
+// live by the event stream (/api/events); the charts come from /api/history,
+// the supply-quality panels (quality.js) from /api/quality.
 'use strict';
 
 // The table: a quantity per row, its three phases and total (or mean) in the
@@ -25,6 +26,7 @@ const W = 600, H = 200, PAD_L = 48, PAD_B = 18, PAD_T = 6;
 
 let signals = {};      // id -> {label, unit}
 const panels = new Map();  // data id -> panel state
+let qualityKept = false;   // the host keeps a supply-quality report
 
 function el(tag, attrs, ...children) {
   const e = document.createElement(tag);
@@ -89,6 +91,10 @@ function makePanel(meter) {
     p.table, p.alarms,
     el('div', { class: 'chart' }, el('div', { class: 'controls' }, chartSignal, chartRange),
        p.chartSvg, p.chartNote));
+  if (qualityKept) {
+    p.quality = VedQuality.panel(id);
+    p.root.append(p.quality.root);
+  }
   document.getElementById('meters').append(p.root);
   panels.set(id, p);
   loadChart(p);
@@ -185,12 +191,15 @@ function connect() {
 }
 
 async function start() {
-  const [s, m] = await Promise.all([fetch('api/signals'), fetch('api/meters')]);
+  const [s, m, q] = await Promise.all([fetch('api/signals'), fetch('api/meters'), fetch('api/quality')]);
   for (const row of await s.json()) signals[row.id] = row;
+  qualityKept = q.ok && (await q.json()).kept === true;
   for (const meter of await m.json()) update(meter);
   connect();
   setInterval(() => panels.forEach(showAge), 1000);
   setInterval(() => panels.forEach(loadChart), 30000);
+  // The ten-minute values grow every ten minutes.
+  setInterval(() => panels.forEach(p => p.quality && p.quality.refresh()), 600000);
 }
 
 start();

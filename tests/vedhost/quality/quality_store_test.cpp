@@ -260,6 +260,31 @@ TEST_F(QualityFile, AWeekOfRoundsIsAssessedWhenTheNextWeekBegins) {
     EXPECT_EQ(store.week(1, w49.start)->document["nominal_v"].asDouble(), 230);
 }
 
+TEST_F(QualityFile, AWeekEndedWhileTheHostWasStoppedReadsAsEndedAtTheFirstRoundAfter) {
+    QualityStore store;
+    std::string error;
+    ASSERT_TRUE(store.open(db_, false, 128u << 20, error)) << error;
+    Week w49;
+    ASSERT_TRUE(parseWeek("2026-W49", w49));
+    std::vector<std::pair<unsigned, Interval>> week;
+    for (std::int64_t t = w49.start; t < w49.end; t += 600)
+        week.push_back({1, steadyInterval(t, 10, 230)});
+    bool full = false;
+    ASSERT_TRUE(store.putIntervals(week, full, error)) << error;
+
+    QualityRecorder recorder(store, Nominal{});
+    EXPECT_EQ(recorder.weekReport(1, w49)["complete"], false);  // nothing heard after it yet
+    // Monday, five seconds into the next week: no ten minutes of it have
+    // ended, but the week before has.
+    const auto r = meterRecord(2300);
+    recorder.round(1, (w49.end + 5) * 1000, r.data(), r.size());
+    const Json::Value doc = recorder.weekReport(1, w49);
+    EXPECT_EQ(doc["complete"], true);
+    EXPECT_EQ(doc["ten_minute_values"].asInt(), 1008);
+    EXPECT_EQ(doc["result"].asString(), "pass");
+    EXPECT_TRUE(recorder.weeks(1)[0]["result"].isNull());  // ended, not yet assessed
+}
+
 TEST_F(QualityFile, FiveWeeksOfValuesBeforeTheCurrentOneAndEveryAssessmentAreKept) {
     QualityStore store;
     std::string error;

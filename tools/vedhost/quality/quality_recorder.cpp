@@ -46,6 +46,8 @@ void QualityRecorder::round(unsigned dataId, const Sample& sample) {
     bool closed = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        std::int64_t& last = lastRound_[dataId];
+        last = std::max(last, sample.unixMs / 1000);
         std::optional<Interval> ended = meters_[dataId].add(sample);
         if (ended) {
             if (queue_.size() >= kQueueLimit) {
@@ -159,6 +161,16 @@ std::optional<std::int64_t> QualityRecorder::newest(unsigned dataId) {
     return store_.lastInterval(dataId);
 }
 
+bool QualityRecorder::passed(unsigned dataId, std::int64_t at) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = lastRound_.find(dataId);
+        if (it != lastRound_.end() && it->second >= at) return true;
+    }
+    const auto latest = newest(dataId);
+    return latest && *latest >= at;
+}
+
 Json::Value QualityRecorder::weekReport(unsigned dataId, const std::optional<Week>& asked) {
     const std::optional<std::int64_t> latest = newest(dataId);
     if (!asked && !latest) return Json::Value();
@@ -168,8 +180,8 @@ Json::Value QualityRecorder::weekReport(unsigned dataId, const std::optional<Wee
     const std::vector<Interval> intervals = store_.intervals(dataId, week.start, week.end);
     if (intervals.empty()) return Json::Value();
     const std::int64_t through = intervals.back().start + kIntervalSeconds;
-    const bool ended = latest && *latest >= week.end;
-    return assessmentJson(assess(dataId, week, intervals, nominal_, ended, through));
+    return assessmentJson(
+        assess(dataId, week, intervals, nominal_, passed(dataId, week.end), through));
 }
 
 Json::Value QualityRecorder::weeks(unsigned dataId) {
@@ -188,7 +200,7 @@ Json::Value QualityRecorder::weeks(unsigned dataId) {
             if (!at || *at >= w.end || byStart.count(w.start) != 0) continue;
             Json::Value entry(Json::objectValue);
             entry["week"] = w.label();
-            entry["result"] = *latest < w.end ? Json::Value("so far") : Json::Value();
+            entry["result"] = passed(dataId, w.end) ? Json::Value() : Json::Value("so far");
             byStart[w.start] = entry;
         }
     }

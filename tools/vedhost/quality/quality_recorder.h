@@ -77,6 +77,9 @@ class QualityRecorder {
     void writerLoop();
     void assessEnded(unsigned dataId, std::int64_t now);
     std::optional<std::int64_t> newest(unsigned dataId);
+    // Whether the meter's time has passed a moment: a round or a stored
+    // interval at or after it.
+    bool passed(unsigned dataId, std::int64_t at);
 
     QualityStore& store_;
     const Nominal nominal_;
@@ -85,7 +88,8 @@ class QualityRecorder {
     mutable std::mutex mutex_;  // everything below
     std::condition_variable changed_;
     std::map<unsigned, IntervalAccumulator> meters_;
-    std::map<unsigned, std::int64_t> newest_;  // newest interval start seen per meter
+    std::map<unsigned, std::int64_t> newest_;     // newest interval start seen per meter
+    std::map<unsigned, std::int64_t> lastRound_;  // newest round's time per meter, unix s
     std::deque<Closed> queue_;
     std::size_t busy_ = 0;  // intervals taken by the writer, not yet handled
     bool stopping_ = false;

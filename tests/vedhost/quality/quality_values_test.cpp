@@ -9,6 +9,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <optional>
 
 #include "common/json_file.h"
 #include "quality/quality_assessment.h"
@@ -163,6 +164,65 @@ TEST(QualityIntervals, AClockSteppedBackIsLeftOutAndAGapClosesTheInterval) {
     EXPECT_FALSE(acc.add(test::steadySample(8399)));
     EXPECT_EQ(acc.outOfOrder(), 1);
     EXPECT_EQ(acc.peek()->rounds, 1);
+}
+
+TEST(QualityIntervals, RegistersAndValuesMakeTheSameMeans) {
+    // Rounds whose registers differ from round to round, summed as whole
+    // registers (the recorder's way), as values, and each second round each
+    // way; and with the factors changed half-way (another reader).
+    Json::Value object;
+    std::string error;
+    ASSERT_TRUE(parseJson(R"({"phase_voltage_a": {"scale": 0.01, "unit": "V"}})", object, error));
+    Presentation finer;
+    ASSERT_TRUE(finer.parse(object, error)) << error;
+    SampleReader builtIn, other;
+    ASSERT_TRUE(other.configure(finer, error)) << error;
+    IntervalAccumulator registers, values, mixed, changed;
+    std::optional<Interval> a, b, c, d;
+    for (int k = 0; k <= 60; ++k) {
+        RecordImage r;
+        r.set("phase_voltage_a", 2250 + 7 * k).set("line_voltage_ab", 3990 + k % 13);
+        r.set("line_voltage_bc", 4010).set("line_voltage_ca", 3985 - k % 5);
+        r.set("frequency", 4990 + k % 21).set("voltage_thd_b", 150 + k).set("voltage_h5_c", 3 * k);
+        const std::int64_t ms = 1200'000 + k * 10'000;  // the last round opens the next interval
+        RawRound raw;
+        raw.unixMs = ms;
+        ASSERT_TRUE(builtIn.readRaw(r.bytes.data(), r.bytes.size(), raw));
+        const Sample sample = builtIn.read(r.bytes.data(), r.bytes.size(), ms);
+        a = registers.add(raw, builtIn.scales());
+        b = values.add(sample);
+        c = k % 2 ? mixed.add(raw, builtIn.scales()) : mixed.add(sample);
+        const SampleReader& half = k < 30 ? builtIn : other;
+        RawRound halfRaw;
+        halfRaw.unixMs = ms;
+        ASSERT_TRUE(half.readRaw(r.bytes.data(), r.bytes.size(), halfRaw));
+        d = changed.add(halfRaw, half.scales());
+    }
+    ASSERT_TRUE(a && b && c && d);
+    EXPECT_EQ(a->rounds, 60);
+    for (int i = 0; i < Interval::kCount; ++i) {
+        SCOPED_TRACE(i);
+        if (std::isnan(b->values[i])) {
+            EXPECT_TRUE(std::isnan(a->values[i]) && std::isnan(c->values[i]));
+            continue;
+        }
+        EXPECT_FLOAT_EQ(a->values[i], b->values[i]);
+        EXPECT_FLOAT_EQ(c->values[i], b->values[i]);
+        if (i != Interval::kPhaseVoltage) {
+            EXPECT_FLOAT_EQ(d->values[i], b->values[i]);
+        }
+    }
+    // L1 a tenth as large for the second half: by hand from the registers,
+    // sqrt((sum of (0.1 v)^2 over k < 30 + sum of (0.01 v)^2 over k >= 30) / 60).
+    double squares = 0;
+    for (int k = 0; k < 60; ++k) {
+        const double v = (2250 + 7 * k) * (k < 30 ? 0.1 : 0.01);
+        squares += v * v;
+    }
+    EXPECT_FLOAT_EQ(d->phaseVoltage(0), static_cast<float>(std::sqrt(squares / 60)));
+    // A record that is not whole has no registers to give.
+    RawRound none;
+    EXPECT_FALSE(builtIn.readRaw(nullptr, 0, none));
 }
 
 TEST(QualitySample, RawRegistersThroughTheBuiltInScales) {

@@ -39,16 +39,30 @@ QualityRecorder::~QualityRecorder() {
 
 void QualityRecorder::round(unsigned dataId, std::int64_t unixMs, const unsigned char* record,
                             std::size_t length) {
-    round(dataId, reader_.read(record, length, unixMs));
+    RawRound raw;
+    raw.unixMs = unixMs;
+    // Anything but a whole record counts as a round without values.
+    if (!reader_.readRaw(record, length, raw)) {
+        Sample none;
+        none.unixMs = unixMs;
+        round(dataId, none);
+        return;
+    }
+    add(dataId, unixMs, [&](IntervalAccumulator& acc) { return acc.add(raw, reader_.scales()); });
 }
 
 void QualityRecorder::round(unsigned dataId, const Sample& sample) {
+    add(dataId, sample.unixMs, [&](IntervalAccumulator& acc) { return acc.add(sample); });
+}
+
+template <typename Add>
+void QualityRecorder::add(unsigned dataId, std::int64_t unixMs, const Add& addTo) {
     bool closed = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         std::int64_t& last = lastRound_[dataId];
-        last = std::max(last, sample.unixMs / 1000);
-        std::optional<Interval> ended = meters_[dataId].add(sample);
+        last = std::max(last, unixMs / 1000);
+        std::optional<Interval> ended = addTo(meters_[dataId]);
         if (ended) {
             if (queue_.size() >= kQueueLimit) {
                 queue_.pop_front();

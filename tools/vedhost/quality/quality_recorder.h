@@ -74,6 +74,10 @@ class QualityRecorder {
         unsigned dataId;
         Interval interval;
     };
+    // Adds a round to the meter's ten minutes with `addTo(accumulator)`,
+    // queueing the interval it closes.
+    template <typename Add>
+    void add(unsigned dataId, std::int64_t unixMs, const Add& addTo);
     void writerLoop();
     void assessEnded(unsigned dataId, std::int64_t now);
     std::optional<std::int64_t> newest(unsigned dataId);

@@ -44,10 +44,10 @@ bool factor(const Presentation& presentation, const std::string& id, const char*
 
 }  // namespace
 
-double SampleReader::Source::value(const unsigned char* record) const {
+double SampleReader::value(const unsigned char* record, int index) const {
     std::uint16_t raw;
-    std::memcpy(&raw, record + offset, sizeof raw);
-    return divisor != 0 ? raw / divisor : raw * scale;
+    std::memcpy(&raw, record + offsets_[index], sizeof raw);
+    return divisors_[index] != 0 ? raw / divisors_[index] : raw * scales_[index];
 }
 
 SampleReader::SampleReader() {
@@ -56,32 +56,37 @@ SampleReader::SampleReader() {
 }
 
 bool SampleReader::configure(const Presentation& presentation, std::string& error) {
-    Sources next;
-    auto set = [&](Source& source, const std::string& id, const char* fallback, const char* unit) {
+    std::array<std::size_t, kRawValues> offsets{};
+    RawScales scales{};
+    std::array<double, kRawValues> divisors{};
+    auto set = [&](int index, const std::string& id, const char* fallback, const char* unit) {
         const ved96_report::Signal* signal = ved96_report::findSignal(id.c_str());
-        double scale = 1;
         if (signal == nullptr) {
             error = "quality: the meter has no signal " + id;
             return false;
         }
+        double scale = 1;
         if (!factor(presentation, id, fallback, unit, scale, error)) return false;
-        source.offset = signal->offset;
-        source.scale = scale;
+        offsets[index] = signal->offset;
+        scales[index] = scale;
         const double inverse = 1 / scale;
         const double whole = std::round(inverse);
-        source.divisor = whole >= 1 && std::fabs(inverse - whole) < 1e-9 * whole ? whole : 0;
+        divisors[index] = whole >= 1 && std::fabs(inverse - whole) < 1e-9 * whole ? whole : 0;
         return true;
     };
-    bool ok = set(next.frequency, "frequency", nullptr, "Hz");
+    bool ok = set(kRawFrequency, "frequency", nullptr, "Hz");
     for (int p = 0; ok && p < kPhases; ++p) {
-        ok = set(next.phaseVoltage[p], kPhaseVoltageIds[p], nullptr, "V") &&
-             set(next.lineVoltage[p], kLineVoltageIds[p], nullptr, "V") &&
-             set(next.thd[p], kThdIds[p], nullptr, "%");
+        ok = set(Interval::kPhaseVoltage + p, kPhaseVoltageIds[p], nullptr, "V") &&
+             set(Interval::kLineVoltage + p, kLineVoltageIds[p], nullptr, "V") &&
+             set(Interval::kThd + p, kThdIds[p], nullptr, "%");
         for (int k = 0; ok && k < kOrders; ++k)
-            ok = set(next.harmonic[p][k], harmonicId(k + kFirstOrder, p), kThdIds[p], "%");
+            ok = set(Interval::kHarmonic + 3 * k + p, harmonicId(k + kFirstOrder, p), kThdIds[p],
+                     "%");
     }
     if (!ok) return false;
-    sources_ = next;
+    offsets_ = offsets;
+    scales_ = scales;
+    divisors_ = divisors;
     return true;
 }
 
@@ -91,13 +96,20 @@ Sample SampleReader::read(const unsigned char* record, std::size_t length,
     s.unixMs = unixMs;
     if (record == nullptr || length < kRecordBytes) return s;
     for (int p = 0; p < kPhases; ++p) {
-        s.phaseVoltage[p] = sources_.phaseVoltage[p].value(record);
-        s.lineVoltage[p] = sources_.lineVoltage[p].value(record);
-        s.thd[p] = sources_.thd[p].value(record);
-        for (int k = 0; k < kOrders; ++k) s.harmonic[p][k] = sources_.harmonic[p][k].value(record);
+        s.phaseVoltage[p] = value(record, Interval::kPhaseVoltage + p);
+        s.lineVoltage[p] = value(record, Interval::kLineVoltage + p);
+        s.thd[p] = value(record, Interval::kThd + p);
+        for (int k = 0; k < kOrders; ++k)
+            s.harmonic[p][k] = value(record, Interval::kHarmonic + 3 * k + p);
     }
-    s.frequency = sources_.frequency.value(record);
+    s.frequency = value(record, kRawFrequency);
     return s;
+}
+
+bool SampleReader::readRaw(const unsigned char* record, std::size_t length, RawRound& round) const {
+    if (record == nullptr || length < kRecordBytes) return false;
+    for (int i = 0; i < kRawValues; ++i) std::memcpy(&round.raw[i], record + offsets_[i], 2);
+    return true;
 }
 
 }  // namespace vedhost::quality

@@ -33,22 +33,21 @@ class SampleReader {
     // A round's values from a whole record image (1009 bytes); every value
     // NaN for anything shorter.
     Sample read(const unsigned char* record, std::size_t length, std::int64_t unixMs) const;
+    // The round's registers, as the accumulator sums them with scales();
+    // false for anything but a whole record.
+    bool readRaw(const unsigned char* record, std::size_t length, RawRound& round) const;
+    // The factor of each register of a RawRound.
+    const RawScales& scales() const { return scales_; }
 
   private:
-    // A register's place in the record and how it becomes a value: divided
-    // by `divisor` when the factor is the inverse of a whole number (0.1 is a
-    // tenth: 2531 gives 253.1 exactly as written), else multiplied by `scale`.
-    struct Source {
-        std::size_t offset = 0;
-        double scale = 1, divisor = 0;
-        double value(const unsigned char* record) const;
-    };
-    struct Sources {
-        std::array<Source, kPhases> phaseVoltage, lineVoltage, thd;
-        Source frequency;
-        std::array<std::array<Source, kOrders>, kPhases> harmonic;
-    };
-    Sources sources_;
+    // A raw value as a value: divided by its divisor when the factor is the
+    // inverse of a whole number (0.1 is a tenth: 2531 gives 253.1 exactly as
+    // written), else multiplied by the factor.
+    double value(const unsigned char* record, int index) const;
+
+    std::array<std::size_t, kRawValues> offsets_{};  // record places, in RawRound's order
+    RawScales scales_{};
+    std::array<double, kRawValues> divisors_{};  // 0: multiply instead
 };
 
 }  // namespace vedhost::quality

@@ -19,6 +19,14 @@ double unbalance(double uab, double ubc, double uca) {
     return 100 * std::sqrt(q) / (1 + r);
 }
 
+namespace {
+
+std::int64_t floorSeconds(std::int64_t unixMs) {
+    return unixMs >= 0 ? unixMs / 1000 : -((-unixMs + 999) / 1000);
+}
+
+}  // namespace
+
 void IntervalAccumulator::reset(std::int64_t start) {
     open_ = true;
     start_ = start;
@@ -26,20 +34,24 @@ void IntervalAccumulator::reset(std::int64_t start) {
     sums_.fill(Sum{});
 }
 
-std::optional<Interval> IntervalAccumulator::add(const Sample& s) {
-    const std::int64_t seconds =
-        s.unixMs >= 0 ? s.unixMs / 1000 : -((-s.unixMs + 999) / 1000);  // floor
+bool IntervalAccumulator::advance(std::int64_t seconds, std::optional<Interval>& closed) {
     const std::int64_t start = intervalStart(seconds);
-    std::optional<Interval> closed;
     if (open_ && start < start_) {
         ++outOfOrder_;
-        return closed;
+        return false;
     }
     if (!open_ || start != start_) {
         if (open_ && rounds_ > 0) closed = make();
         reset(start);
     }
     ++rounds_;
+    return true;
+}
+
+std::optional<Interval> IntervalAccumulator::add(const Sample& s) {
+    const std::int64_t seconds = floorSeconds(s.unixMs);
+    std::optional<Interval> closed;
+    if (!advance(seconds, closed)) return closed;
     for (int p = 0; p < kPhases; ++p) {
         sums_[Interval::kPhaseVoltage + p].add(s.phaseVoltage[p], true);
         sums_[Interval::kLineVoltage + p].add(s.lineVoltage[p], true);
@@ -49,9 +61,48 @@ std::optional<Interval> IntervalAccumulator::add(const Sample& s) {
     }
     sums_[Interval::kUnbalance].add(unbalance(s.lineVoltage[0], s.lineVoltage[1], s.lineVoltage[2]),
                                     true);
-    const int window = static_cast<int>((seconds - start) / kWindowSeconds);
+    const int window = static_cast<int>((seconds - start_) / kWindowSeconds);
     sums_[Interval::kFrequency + window].add(s.frequency, false);
     return closed;
+}
+
+std::optional<Interval> IntervalAccumulator::add(const RawRound& r, const RawScales& scales) {
+    const std::int64_t seconds = floorSeconds(r.unixMs);
+    std::optional<Interval> closed;
+    if (!advance(seconds, closed)) return closed;
+    if (scales_ != &scales) {
+        foldRaw();
+        scales_ = &scales;
+    }
+    // Whole numbers only: 16-bit registers squared add up in 64 bits for
+    // far longer than ten minutes of rounds.
+    for (int i = 0; i < Interval::kUnbalance; ++i) {
+        const std::uint32_t v = r.raw[i];
+        sums_[i].raw += v * v;
+        ++sums_[i].n;
+    }
+    const int window = static_cast<int>((seconds - start_) / kWindowSeconds);
+    Sum& f = sums_[Interval::kFrequency + window];
+    f.raw += r.raw[kRawFrequency];
+    ++f.n;
+    // The unbalance needs the round's own line voltages: once a round.
+    const int l = Interval::kLineVoltage;
+    sums_[Interval::kUnbalance].add(
+        unbalance(r.raw[l] * scales[l], r.raw[l + 1] * scales[l + 1], r.raw[l + 2] * scales[l + 2]),
+        true);
+    return closed;
+}
+
+// Registers summed with factors about to change become numbers first.
+void IntervalAccumulator::foldRaw() {
+    if (scales_ == nullptr) return;
+    for (int i = 0; i < Interval::kCount; ++i) {
+        Sum& s = sums_[i];
+        if (s.raw == 0) continue;
+        const double f = i >= Interval::kFrequency ? (*scales_)[kRawFrequency] : (*scales_)[i];
+        s.sum += static_cast<double>(s.raw) * (i >= Interval::kFrequency ? f : f * f);
+        s.raw = 0;
+    }
 }
 
 std::optional<Interval> IntervalAccumulator::peek() const {
@@ -66,8 +117,14 @@ Interval IntervalAccumulator::make() const {
     for (int i = 0; i < Interval::kCount; ++i) {
         const Sum& s = sums_[i];
         if (s.n == 0) continue;
-        const double mean = s.sum / static_cast<double>(s.n);
-        out.values[i] = static_cast<float>(i >= Interval::kFrequency ? mean : std::sqrt(mean));
+        const bool frequency = i >= Interval::kFrequency;
+        double total = s.sum;
+        if (s.raw != 0 && scales_ != nullptr) {
+            const double f = frequency ? (*scales_)[kRawFrequency] : (*scales_)[i];
+            total += static_cast<double>(s.raw) * (frequency ? f : f * f);
+        }
+        const double mean = total / static_cast<double>(s.n);
+        out.values[i] = static_cast<float>(frequency ? mean : std::sqrt(mean));
     }
     return out;
 }

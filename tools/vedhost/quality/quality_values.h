@@ -86,21 +86,42 @@ inline std::int64_t intervalStart(std::int64_t unixSeconds) {
     return (unixSeconds % kIntervalSeconds != 0 && unixSeconds < 0 ? q - 1 : q) * kIntervalSeconds;
 }
 
+// One round as the meter sent it: the registers behind the interval's
+// values 0 ... 98 (the voltages, THDs and harmonics, in Interval's order),
+// then the frequency's, each with the factor that makes it a value in volts,
+// per cent or hertz (SampleReader). Summing registers as whole numbers keeps
+// the work of a round free of floating point, which the controllers this
+// runs on pay dearly for; the factors are applied once, when ten minutes end.
+constexpr int kRawValues = Interval::kUnbalance + 1;
+constexpr int kRawFrequency = Interval::kUnbalance;  // the frequency's place
+struct RawRound {
+    std::int64_t unixMs = 0;
+    std::array<std::uint16_t, kRawValues> raw{};
+};
+using RawScales = std::array<double, kRawValues>;
+
 // Makes one meter's ten-minute values from its rounds, in time order. A
 // round in a later interval closes the open one; a round older than the open
 // interval (a clock stepped back) is left out, since that interval was kept.
+// Rounds of either kind may be mixed: each adds to the same means.
 class IntervalAccumulator {
   public:
     // Adds a round; returns the interval it closed, if it closed one.
     std::optional<Interval> add(const Sample& sample);
+    // The same for a round's registers. `scales` must stay as it is and live
+    // while this accumulator does (the reader's).
+    std::optional<Interval> add(const RawRound& round, const RawScales& scales);
     // The open interval as it stands, if any round fell in it.
     std::optional<Interval> peek() const;
     // Rounds left out because they were older than the open interval.
     std::int64_t outOfOrder() const { return outOfOrder_; }
 
   private:
+    // A value's sum: of values (or their squares) given as numbers, and of
+    // registers (or their squares) still to be multiplied by their factor.
     struct Sum {
         double sum = 0;
+        std::uint64_t raw = 0;
         std::int64_t n = 0;
         void add(double v, bool squared) {
             if (std::isnan(v)) return;
@@ -108,13 +129,18 @@ class IntervalAccumulator {
             ++n;
         }
     };
+    // Moves to the interval of a round at `seconds`; false when the round is
+    // older than the open interval. Sets `closed` when one ended.
+    bool advance(std::int64_t seconds, std::optional<Interval>& closed);
     Interval make() const;
     void reset(std::int64_t start);
+    void foldRaw();
 
     bool open_ = false;
     std::int64_t start_ = 0;
     std::int64_t rounds_ = 0;
     std::array<Sum, Interval::kCount> sums_{};
+    const RawScales* scales_ = nullptr;  // the factors of the registers summed
     std::int64_t outOfOrder_ = 0;
 };
 

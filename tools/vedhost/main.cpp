@@ -23,6 +23,7 @@
 #include "common/json_text.h"
 #include "config/config.h"
 #include "history/history_command.h"
+#include "quality/quality_command.h"
 #include "runtime/host.h"
 #include "service/stop_signals.h"
 
@@ -78,7 +79,9 @@ int main(int argc, char** argv) {
     }
     const HostConfig& config = invocation.config;
     if (invocation.command == Invocation::Command::History)
-        return runHistoryCommand(invocation.query, std::cout, std::cerr);
+        return invocation.query.quality
+                   ? quality::runQualityCommand(invocation.query, std::cout, std::cerr)
+                   : runHistoryCommand(invocation.query, std::cout, std::cerr);
     if (config.version) {
         std::cout << "vedhost " VED96_VERSION "\n";
         return 0;

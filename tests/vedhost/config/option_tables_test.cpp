@@ -218,21 +218,23 @@ TEST(ConcernTables, EveryPlainRowShowsTheValueItStored) {
             ++checked;
         }
     // interval, rounds, timeout, plugin, report, show, events, plugin log,
-    // the history's path, cap and commit window, the broker's port, user,
-    // password file, CA and queue, and the web view's files and limits.
-    EXPECT_EQ(checked, 21u);
+    // the history's path, cap and commit window, the supply quality's
+    // nominal voltage, the broker's port, user, password file, CA and queue,
+    // and the web view's files and limits.
+    EXPECT_EQ(checked, 22u);
 }
 
 TEST(ConcernTables, AConcernLeftOutStaysOff) {
-    // Only what is given turns MQTT or the web view on; check-config shows
-    // nothing of them otherwise.
+    // Only what is given turns MQTT, the web view or the supply-quality
+    // report on; check-config shows nothing of them otherwise.
     HostConfig config;
     for (const OptionTable* table : optionTables())
         for (std::size_t i = 0; i < table->size(); ++i) {
             const char* member = table->row(i).member;
             if (member == nullptr) continue;
             const std::string m = member;
-            if (m.rfind("mqtt.", 0) == 0 || m.rfind("http.", 0) == 0) {
+            if (m.rfind("mqtt.", 0) == 0 || m.rfind("http.", 0) == 0 ||
+                m.rfind("quality.", 0) == 0) {
                 EXPECT_TRUE(table->show(i, config).isNull()) << m;
             }
         }
@@ -241,6 +243,7 @@ TEST(ConcernTables, AConcernLeftOutStaysOff) {
         EXPECT_TRUE(table->finish(config, error)) << error;
     EXPECT_FALSE(config.mqtt.has_value());
     EXPECT_FALSE(config.http.has_value());
+    EXPECT_FALSE(config.quality.has_value());
 }
 
 }  // namespace

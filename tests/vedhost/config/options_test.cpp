@@ -160,6 +160,12 @@ TEST(BothSpellings, EveryOptionGivesTheSameConfigurationFromEitherPlace) {
          line,
          line + R"(, "history": {"commit_seconds": 2.5})",
          "history.commit_seconds"},
+        // The supply-quality report's, kept in the history.
+        {"--quality-nominal-v",
+         {"--quality-nominal-v", "400"},
+         line + R"(, "history": {"path": "h.db"})",
+         line + R"(, "history": {"path": "h.db"}, "quality": {"nominal_v": 400})",
+         "quality.nominal_v"},
         // The broker's.
         {"--mqtt",
          {"--mqtt", "b:1884"},
@@ -318,6 +324,23 @@ TEST(Document, RefusesWithOneLineNamingTheMember) {
          "http.password_file: @/pw: expected USER:PASSWORD on its first line"},
         {line + R"(, "http": {"listen": "8080", "tls_cert": "pw", "tls_key": "none.pem"})",
          "http.tls_key: cannot read @/none.pem"},
+        {line + R"(, "history": {"path": "h.db"}, "quality": {"nominal_v": "230"})",
+         R"(quality.nominal_v: expected a number 50..1000, got "230")"},
+        {line + R"(, "history": {"path": "h.db"}, "quality": {"nominal_v": 23})",
+         "quality.nominal_v: expected a number 50..1000, got 23"},
+        {line + R"(, "history": {"path": "h.db"}, "quality": {"nominal_v": 230, "nominal_hz": 55})",
+         "quality.nominal_hz: expected 50 or 60, got 55"},
+        {line +
+             R"(, "history": {"path": "h.db"}, "quality": {"nominal_v": 230, "voltages": "L-N"})",
+         R"(quality.voltages: expected "phase" or "line", got "L-N")"},
+        {line + R"(, "history": {"path": "h.db"}, "quality": {"voltages": "line"})",
+         "quality.nominal_v: expected the supply's nominal voltage (230 for a 230/400 V supply)"},
+        {line + R"(, "quality": {"nominal_v": 230})",
+         "quality.nominal_v: the supply-quality report is kept in the history; give --history"
+         " FILE"},
+        {line + R"(, "history": {"path": "h.db"}, "quality": {"nominal_v": 230},)"
+                R"( "presentation": {"phase_voltage_b": {"scale": 0.0001, "unit": "kV"}})",
+         R"(quality: the presentation shows phase_voltage_b in "kV"; the supply is judged in V)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.members);

@@ -42,7 +42,19 @@ TEST(ParseHistoryCommand, EachOptionReachesTheQuery) {
     EXPECT_TRUE(query.info);
     EXPECT_FALSE(query.dataId.has_value());
 
+    // The supply quality's ten-minute values: a meter and a span of them.
+    ASSERT_TRUE(parseHistoryCommand(
+        {"h.db", "--quality", "--data-id", "2", "--since", "2026-11-30", "--format", "csv"}, query,
+        error))
+        << error;
+    EXPECT_TRUE(query.quality);
+    EXPECT_EQ(query.dataId, 2u);
+    EXPECT_EQ(query.since, "2026-11-30T00:00:00");
+
     // The messages a user meets, whole.
+    constexpr const char* kQualityAlone =
+        "history: --quality gives the ten-minute values as CSV; it goes with --data-id, --since"
+        " and --until only";
     const struct {
         std::vector<std::string> args;
         const char* message;
@@ -54,6 +66,10 @@ TEST(ParseHistoryCommand, EachOptionReachesTheQuery) {
         {{"h.db", "--data-id", "2147483648"}, "--data-id: expected a number 1..2147483647"},
         {{"--info"}, "history: give the history FILE"},
         {{"h.db", "--config", "/no/such.json"}, "cannot read /no/such.json"},
+        {{"h.db", "--quality", "--info"}, kQualityAlone},
+        {{"h.db", "--quality", "--resolution", "15m"}, kQualityAlone},
+        {{"h.db", "--quality", "--format", "json"}, kQualityAlone},
+        {{"h.db", "--quality", "--presentation", "p.json"}, kQualityAlone},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.message);

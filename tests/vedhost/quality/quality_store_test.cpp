@@ -6,13 +6,16 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "history/history_sql.h"
 #include "history/history_store.h"
+#include "quality/quality_command.h"
 #include "quality/quality_recorder.h"
 #include "quality_support.h"
 
@@ -101,6 +104,60 @@ TEST_F(QualityFile, IntervalsStoredAndAPartBeforeARestartJoined) {
     EXPECT_EQ(store.firstInterval(1, 6001), 6600);
     EXPECT_EQ(store.lastInterval(2), 6000);
     EXPECT_EQ(store.meters(), (std::vector<unsigned>{1, 2}));
+}
+
+TEST_F(QualityFile, TheHistoryCommandListsTheTenMinuteValuesAsked) {
+    {
+        QualityStore store;
+        std::string error;
+        ASSERT_TRUE(store.open(db_, false, 128u << 20, error)) << error;
+        std::vector<std::pair<unsigned, Interval>> rows;
+        for (unsigned meter : {1u, 2u})
+            for (std::int64_t t = test::kWeek49Of2026; t < test::kWeek49Of2026 + 3600; t += 600)
+                rows.push_back({meter, steadyInterval(t, 60, meter == 1 ? 230 : 231)});
+        bool full = false;
+        ASSERT_TRUE(store.putIntervals(rows, full, error)) << error;
+    }
+    const struct {
+        std::optional<unsigned> dataId;
+        const char *since, *until;
+        std::size_t rows;
+        const char* first;  // the first row's start
+    } cases[] = {
+        {std::nullopt, "", "", 12, "2026-11-30T00:00:00,1,60,230,"},
+        {2u, "", "", 6, "2026-11-30T00:00:00,2,60,231,"},
+        // [since, until), in local time.
+        {1u, "2026-11-30T00:10:00", "2026-11-30T00:30:00", 2, "2026-11-30T00:10:00,1,"},
+        {1u, "2026-12-01T00:00:00", "", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.since);
+        HistoryQuery query;
+        query.path = db_;
+        query.quality = true;
+        query.dataId = c.dataId;
+        query.since = c.since;
+        query.until = c.until;
+        std::ostringstream out, err;
+        EXPECT_EQ(runQualityCommand(query, out, err), 0);
+        EXPECT_EQ(err.str(), "vedhost: " + std::to_string(c.rows) + " ten-minute values\n");
+        std::istringstream lines(out.str());
+        std::string header, first;
+        std::getline(lines, header);
+        EXPECT_EQ(header.rfind("time,data_id,rounds,", 0), 0u);
+        std::getline(lines, first);
+        if (c.first != nullptr) {
+            EXPECT_EQ(first.rfind(c.first, 0), 0u) << first;
+        }
+        const std::string text = out.str();
+        EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+                  c.rows + 1);
+    }
+    HistoryQuery none;
+    none.path = (dir_ / "none.db").string();
+    std::ostringstream out, err;
+    EXPECT_EQ(runQualityCommand(none, out, err), 2);
+    EXPECT_EQ(err.str().rfind("vedhost: cannot open history ", 0), 0u) << err.str();
 }
 
 TEST_F(QualityFile, AHistoryWithoutTheTablesReadsAsHoldingNothing) {

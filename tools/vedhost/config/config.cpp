@@ -286,12 +286,25 @@ bool finishLines(HostConfig& c, std::string& error) {
     return true;
 }
 
-// The concerns' own checks, after those across them.
+// The supply-quality report keeps its values in the history, and reads the
+// meter's values through the presentation's scales: both must be there.
+bool finishQuality(const HostConfig& c, std::string& error) {
+    if (!c.quality) return true;
+    if (c.history.path.empty()) {
+        error = c.sources.spelled("quality.nominal_v", "--quality-nominal-v") +
+                ": the supply-quality report is kept in the history; give --history FILE";
+        return false;
+    }
+    return quality::checkQualityPresentation(c.presentation, error);
+}
+
+// The concerns' own checks, after those across them; then the checks that
+// need two concerns' finished settings.
 bool finishAll(HostConfig& c, std::string& error) {
     if (!finishLines(c, error)) return false;
     for (const OptionTable* table : optionTables())
         if (!table->finish(c, error)) return false;
-    return true;
+    return finishQuality(c, error);
 }
 
 bool buildHostConfig(const GivenOptions& given, const std::string& checkPath,
@@ -497,6 +510,7 @@ std::string usageText() {
            "                    [--resolution full|1m|15m|1d] [--format json|csv]\n"
            "                    [--presentation FILE | --config FILE]\n"
            "       vedhost history FILE --info\n"
+           "       vedhost history FILE --quality [--data-id N] [--since T] [--until T]\n"
            "Beside each option, its member in the --config document (mqtt.queue is\n"
            "{\"mqtt\": {\"queue\": N}}); an option given on the command line wins.\n";
     for (const std::string& group : groups()) {

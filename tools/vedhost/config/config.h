@@ -21,6 +21,7 @@
 #include "lines/line_options.h"
 #include "mqtt/mqtt_options.h"
 #include "presentation/presentation.h"
+#include "quality/quality_options.h"
 #include "web/http_options.h"
 
 namespace vedhost {
@@ -30,6 +31,7 @@ namespace vedhost {
 struct HostConfig : HostSettings {
     std::vector<LineConfig> lines;
     HistoryOptions history;
+    std::optional<QualityOptions> quality;  // the supply-quality report; off when unset
     std::optional<MqttOptions> mqtt;
     std::optional<HttpOptions> http;  // the web view, API and metrics; off when unset
     bool help = false;

@@ -101,11 +101,13 @@ const std::vector<const OptionTable*>& optionTables() {
     static const Joined<HostSettings, Whole<HostSettings>> host(hostOptions());
     static const Joined<HistoryOptions, Member<HistoryOptions, &HostConfig::history>> history(
         historyOptions());
+    static const Joined<QualityOptions, WhenGiven<QualityOptions, &HostConfig::quality>> quality(
+        qualityOptions());
     static const Joined<MqttOptions, WhenGiven<MqttOptions, &HostConfig::mqtt>> mqtt(mqttOptions());
     static const Joined<HttpOptions, WhenGiven<HttpOptions, &HostConfig::http>> http(httpOptions());
     static const Joined<HostConfig, Whole<HostConfig>> info(kInfoTable);
-    static const std::vector<const OptionTable*> tables = {&lines, &document, &host, &history,
-                                                           &mqtt,  &http,     &info};
+    static const std::vector<const OptionTable*> tables = {
+        &lines, &document, &host, &history, &quality, &mqtt, &http, &info};
     return tables;
 }
 

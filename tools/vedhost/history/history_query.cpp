@@ -15,6 +15,7 @@ HistoryArguments::HistoryArguments(CLI::App& history) : history_(history) {
     history.add_option("--until", until_, "records stored before this local time");
     history.add_option("--resolution", resolution_, "full or a tier's name");
     history.add_flag("--info", info_, "sizes, cap and the span of each tier");
+    history.add_flag("--quality", quality_, "the supply quality's ten-minute values, as CSV");
     history.add_option("--format", format_, "json or csv");
     history.add_option("--presentation", presentation_, "labels, scales and units");
     history.add_option("--config", config_, "the presentation of this --config document");
@@ -53,6 +54,17 @@ bool HistoryArguments::query(HistoryQuery& query, DocumentPresentation documentP
         }
     if (history_.count("--resolution")) q.resolution = resolution_;
     q.info = info_;
+    q.quality = quality_;
+    // The ten-minute values are one table of their own, in volts, hertz
+    // and per cent: nothing to resolve, present or format otherwise.
+    if (q.quality && (q.info || history_.count("--resolution") ||
+                      (history_.count("--format") && format_ != "csv") ||
+                      !presentation_.empty() || !config_.empty())) {
+        error =
+            "history: --quality gives the ten-minute values as CSV; it goes with --data-id,"
+            " --since and --until only";
+        return false;
+    }
     if (history_.count("--format")) {
         if (format_ == "json") {
             q.format = HistoryQuery::Format::Json;

@@ -2,6 +2,7 @@
 //   vedhost history FILE [--data-id N] [--since T] [--until T] [--resolution R]
 //                   [--format json|csv] [--presentation FILE | --config FILE]
 //   vedhost history FILE --info
+//   vedhost history FILE --quality [--data-id N] [--since T] [--until T]
 // The invocation's parser (config/config.h) gives these options the CLI11
 // subcommand they are read from; history_command.h runs the query.
 #pragma once
@@ -25,6 +26,7 @@ struct HistoryQuery {
     std::string until;  // stored before this local time, the same way
     std::string resolution = "full";  // "full" or a tier's name
     bool info = false;                // sizes, cap and the span of each tier instead of rows
+    bool quality = false;             // the supply quality's ten-minute values, as CSV
     Format format = Format::List;
     Presentation presentation;
 };
@@ -50,7 +52,7 @@ class HistoryArguments {
   private:
     const CLI::App& history_;
     std::string path_, dataId_, since_, until_, resolution_, format_, presentation_, config_;
-    bool info_ = false;
+    bool info_ = false, quality_ = false;
 };
 
 }  // namespace vedhost

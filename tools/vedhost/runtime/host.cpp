@@ -53,7 +53,7 @@ Host::~Host() {
 
 int Host::run() {
     std::string error;
-    if (!openOutputs(error) || !openHistory(error) ||
+    if (!openOutputs(error) || !openHistory(error) || !openQuality(error) ||
         !loadPlugin(config_.pluginPath, plugin_, error))
         return configError(error);
     startServices();
@@ -81,6 +81,19 @@ bool Host::openHistory(std::string& error) {
     if (!history_.open(config_.history.path, false, error, options)) return false;
     historySink_ = std::make_unique<HistorySink>(history_);
     publishers_.add(historySink_.get());
+    return true;
+}
+
+// The supply-quality report: its tables in the history's file, under its
+// cap; it hears each round after the history has it.
+bool Host::openQuality(std::string& error) {
+    if (!config_.quality) return true;
+    quality_ = std::make_unique<quality::QualitySink>();
+    if (!quality_->open(config_.history.path,
+                        static_cast<std::uint64_t>(config_.history.maxMb) << 20, *config_.quality,
+                        config_.presentation, error))
+        return false;
+    publishers_.add(quality_.get());
     return true;
 }
 
@@ -170,6 +183,11 @@ bool Host::startWeb(std::string& error) {
                 web_->addMeter(meter->config.dataId, meter->line->name(), meter->config.slave);
     server_ = std::make_unique<HttpServer>(*config_.http, *web_, config_.presentation,
                                            keepsHistory() ? &history_ : nullptr);
+    if (quality_)
+        server_->setQuality([q = quality_.get()](unsigned dataId, const std::string& week,
+                                                 Json::Value& document, std::string& error) {
+            return q->answer(dataId, week, document, error);
+        });
     if (!server_->start(error)) return false;
     web_->onChange([s = server_.get()](unsigned dataId) { s->meterChanged(dataId); });
     publishers_.add(web_.get());

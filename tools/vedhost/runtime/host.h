@@ -24,6 +24,7 @@
 #include "hosting/publisher.h"
 #include "lines/scheduler.h"
 #include "mqtt/mqtt_sink.h"
+#include "quality/quality_sink.h"
 #include "runtime/report_sinks.h"
 #include "web/http_server.h"
 #include "web/web_state.h"
@@ -52,6 +53,7 @@ class Host {
   private:
     bool openOutputs(std::string& error);
     bool openHistory(std::string& error);
+    bool openQuality(std::string& error);
     void startServices();
     bool openLines(std::string& error);
     void createMeters(const LineConfig& config, Line& line);
@@ -74,6 +76,7 @@ class Host {
     // The sinks, in the order they hear each round.
     Publishers publishers_;
     std::unique_ptr<HistorySink> historySink_;
+    std::unique_ptr<quality::QualitySink> quality_;  // in the history's file, after it
     std::unique_ptr<ReportStream> reportStream_;
     std::unique_ptr<ReportConsole> reportConsole_;
     std::unique_ptr<WebState> web_;

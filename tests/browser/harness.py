@@ -33,6 +33,10 @@ IMAGES = {
 }
 
 
+# The supply-quality report switched on for the test's meters.
+QUALITY_ARGS = ("--quality-nominal-v", "230")
+
+
 class MissingTools(Exception):
     pass
 
@@ -100,6 +104,15 @@ class Rig:
         proc.send_signal(signal.SIGTERM)
         proc.wait(timeout=30)
         return port
+
+    def seed_quality(self, tool, data_id=1):
+        """Two weeks of one meter's supply-quality values in the history,
+        written before the host starts (quality_weeks.cpp): the names of the
+        week before last, which holds, and of last week, when L1 ran high."""
+        out = subprocess.run([tool, self.path("history.db"), str(data_id)], check=True,
+                             capture_output=True, text=True, timeout=120).stdout
+        before, last = out.split()
+        return before, last
 
     def start_host(self, meters=(1, 2, 3), extra=()):
         for m in meters:

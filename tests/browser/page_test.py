@@ -2,10 +2,15 @@
 meters and serves its page; the browser must show the simulator's values
 scaled as the presentation says, follow a change of the meter's values
 within two rounds, show a meter going offline when its simulator stops,
-draw a chart with points from the history, fit a 360 px wide screen, and
-log no console error. A screenshot is kept when a check fails.
+draw a chart with points from the history, fit a 360 px wide screen, show
+each meter's supply-quality panel and the printable page of a week whose
+voltage ran high, and log no console error. A screenshot is kept when a
+check fails.
 
-Run: page_test.py VEDHOST VED96_SIM SOURCE_DIR OUT_DIR [--screenshot FILE]"""
+Run: page_test.py VEDHOST VED96_SIM SOURCE_DIR OUT_DIR [--screenshot FILE]
+                  [--quality-screenshots DIR]
+The weeks of quality values are written by QUALITY_WEEKS (the environment),
+else by OUT_DIR/quality_weeks."""
 
 import functools
 import os
@@ -13,7 +18,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMAGES, MissingTools, Rig, find_tools, wait_for  # noqa: E402
+from harness import IMAGES, QUALITY_ARGS, MissingTools, Rig, find_tools, wait_for  # noqa: E402
 
 try:
     from selenium.webdriver.common.by import By
@@ -35,6 +40,38 @@ def status(driver, meter):
     return found[0].text if found else None
 
 
+HEADING = "Supply quality (EN 50160, indicative)"
+NOTE = ("These values are polled from the meter once a round, not measured by a Class A "
+        "instrument, so dips, swells and flicker shorter than a round are not seen.")
+
+
+def quality_tool():
+    return os.environ.get("QUALITY_WEEKS") or os.path.join(ARGS["out"], "quality_weeks")
+
+
+def quality(driver, meter, role):
+    found = driver.find_elements(
+        By.CSS_SELECTOR, f'section[data-meter="{meter}"] [data-role=quality] [data-role={role}]')
+    return found[0] if found else None
+
+
+def quality_text(driver, meter, role):
+    found = quality(driver, meter, role)
+    return found.text if found else None
+
+
+def show_week(driver, meter, week):
+    """Chooses a week in the meter's panel; true once its criteria are shown."""
+    chooser = quality(driver, meter, "quality-week")
+    if chooser is None or week not in [o.get_attribute("value") for o in
+                                       chooser.find_elements(By.TAG_NAME, "option")]:
+        return False
+    if chooser.get_attribute("value") != week:
+        Select(chooser).select_by_value(week)
+    link = quality(driver, meter, "quality-print")
+    return link is not None and link.get_attribute("href").endswith("week=" + week)
+
+
 def keeps_screenshot(test):
     @functools.wraps(test)
     def run(self):
@@ -53,7 +90,8 @@ class Page(unittest.TestCase):
     def setUpClass(cls):
         cls.rig = Rig(ARGS["vedhost"], ARGS["sim"], ARGS["source"])
         try:
-            cls.rig.start_host()
+            cls.weeks = cls.rig.seed_quality(quality_tool())
+            cls.rig.start_host(extra=QUALITY_ARGS)
             cls.driver = cls.rig.browser()
             cls.driver.get(cls.rig.url)
         except BaseException:
@@ -135,6 +173,74 @@ class Page(unittest.TestCase):
         self.assertEqual(status(self.driver, 1), "online")
 
     @keeps_screenshot
+    def test_6_quality_panel_shows_last_weeks_failing_voltage(self):
+        before, last = self.weeks
+        for meter in (1, 2, 3):
+            with self.subTest(meter=meter):
+                panel = wait_for(lambda: self.driver.find_elements(
+                    By.CSS_SELECTOR, f'section[data-meter="{meter}"] [data-role=quality] h3'))
+                self.assertTrue(panel)
+                self.assertEqual(panel[0].text, HEADING)
+                self.assertEqual(wait_for(lambda: quality_text(self.driver, meter, "quality-note")),
+                                 NOTE)
+        # Meters without values say so, and still say what values these are.
+        self.assertEqual(quality_text(self.driver, 2, "quality-result"), "no values yet")
+        # Last week, chosen: L1 above +10 % for 70 of 1008 means, 93.05 %
+        # held (938 / 1008, rounded down); L2 and L3 held throughout.
+        self.assertTrue(wait_for(lambda: show_week(self.driver, 1, last)), "no week " + last)
+        self.assertEqual(wait_for(lambda: quality_text(self.driver, 1, "quality-result") == "fail"
+                                  and "fail"), "fail")
+        table = quality(self.driver, 1, "quality-criteria")
+        voltage = table.find_elements(By.CSS_SELECTOR, "tbody tr")[0].find_elements(By.TAG_NAME, "td")
+        self.assertEqual([td.text for td in voltage[:4]],
+                         ["Voltage ±10 % (95 %)", "fail\n93.05 %", "pass\n100 %", "pass\n100 %"])
+        self.assertEqual(voltage[1].get_attribute("class"), "fail")
+        excursions = quality_text(self.driver, 1, "quality-excursions")
+        self.assertIn("Voltage ±10 % (95 %), L1: ", excursions)
+        self.assertIn(" 18:00 for 100 min, extreme 256.1 V", excursions)
+        self.assertIn("Voltage ±10 % (95 %), L1: 4 more", excursions)  # 7 runs, 3 listed
+        self.assertIn("Frequency ±1 % (99.5 %), supply: ", excursions)
+        self.assertIn(" 08:00 for 40 s, extreme 49.35 Hz", excursions)
+        # The week before held every limit.
+        self.assertTrue(wait_for(lambda: show_week(self.driver, 1, before)))
+        self.assertEqual(wait_for(lambda: quality_text(self.driver, 1, "quality-result") == "pass"
+                                  and "pass"), "pass")
+
+    @keeps_screenshot
+    def test_7_printable_page_of_a_week(self):
+        _, last = self.weeks
+        self.driver.get(self.rig.url + f"quality.html?data_id=1&week={last}")
+        try:
+            self.assertTrue(wait_for(lambda: self.driver.find_elements(
+                By.CSS_SELECTOR, "main[data-ready=true]")), "the report was not made")
+            page = self.driver.find_element(By.TAG_NAME, "main")
+            self.assertEqual(page.find_element(By.TAG_NAME, "h1").text, HEADING)
+            self.assertEqual(page.find_element(By.CSS_SELECTOR, "[data-role=quality-note]").text,
+                             NOTE)
+            self.assertIn(f"{last}: ", page.text)
+            self.assertIn("1008 of 1008 ten-minute means", page.text)
+            self.assertIn("230 V phase to neutral, 50 Hz", page.text)
+            rows = page.find_elements(By.CSS_SELECTOR, "[data-role=quality-criteria] tbody tr")
+            # Voltage twice and THD per phase, frequency twice, unbalance.
+            self.assertEqual(len(rows), 12)
+            self.assertEqual(rows[0].get_attribute("class"), "fail")
+            self.assertEqual([td.text for td in rows[0].find_elements(By.TAG_NAME, "td")][:6],
+                             ["Voltage ±10 % (95 %)", "L1", "207 to 253 V", "95 %", "93.05 %",
+                              "fail"])
+            # Orders 2 to 25, each with its three phases; the 5th holds at 2.5 %.
+            orders = page.find_elements(By.CSS_SELECTOR, "[data-role=quality-harmonics] tbody tr")
+            self.assertEqual(len(orders), 24)
+            fifth = [td.text for td in orders[3].find_elements(By.TAG_NAME, "td")]
+            self.assertEqual(fifth[:3], ["5", "≤ 6 %", "pass 100 %\nworst 2.5 %"])
+            listed = page.find_elements(By.CSS_SELECTOR, "[data-role=quality-excursions] li")
+            # Seven evenings under each voltage criterion, and the frequency's dip.
+            self.assertEqual(len(listed), 15)
+            # Printing leaves the page's controls out.
+            self.assertTrue(self.driver.find_elements(By.CSS_SELECTOR, "button[data-role=print]"))
+        finally:
+            self.driver.get(self.rig.url)
+
+    @keeps_screenshot
     def test_9_no_console_error(self):
         errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(errors, [])
@@ -142,10 +248,14 @@ class Page(unittest.TestCase):
 
 def main():
     args = sys.argv[1:]
-    screenshot = None
+    screenshot = quality_shots = None
     if "--screenshot" in args:
         at = args.index("--screenshot")
         screenshot = args[at + 1]
+        del args[at:at + 2]
+    if "--quality-screenshots" in args:
+        at = args.index("--quality-screenshots")
+        quality_shots = args[at + 1]
         del args[at:at + 2]
     ARGS.update(vedhost=args[0], sim=args[1], source=args[2], out=args[3])
     # Without its browser the test fails, saying what is missing: a suite
@@ -157,6 +267,8 @@ def main():
         return 1
     if screenshot:
         return take_screenshot(screenshot)
+    if quality_shots:
+        return take_quality_screenshots(quality_shots)
     result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
     return 0 if result.wasSuccessful() else 1
 
@@ -176,6 +288,32 @@ def take_screenshot(path):
         height = driver.execute_script("return document.documentElement.scrollHeight")
         driver.set_window_size(1280, height + 20)
         driver.save_screenshot(path)
+        return 0
+    finally:
+        rig.close()
+
+
+def take_quality_screenshots(folder):
+    """Meter 1's supply-quality panel on last week, when its voltage ran high,
+    and that week's printable page: quality-panel.png, quality-report.png."""
+    rig = Rig(ARGS["vedhost"], ARGS["sim"], ARGS["source"], interval="1")
+    try:
+        _, last = rig.seed_quality(quality_tool())
+        rig.start_host(meters=(1,), extra=QUALITY_ARGS)
+        driver = rig.browser(1280, 1000)
+        driver.get(rig.url)
+        wait_for(lambda: show_week(driver, 1, last), 30)
+        wait_for(lambda: quality_text(driver, 1, "quality-result") == "fail", 30)
+        panel = driver.find_element(By.CSS_SELECTOR, 'section[data-meter="1"] [data-role=quality]')
+        bottom = driver.execute_script("return arguments[0].getBoundingClientRect().bottom", panel)
+        driver.set_window_size(1280, int(bottom) + 200)
+        panel.screenshot(os.path.join(folder, "quality-panel.png"))
+        driver.set_window_size(900, 1000)
+        driver.get(rig.url + f"quality.html?data_id=1&week={last}")
+        wait_for(lambda: driver.find_elements(By.CSS_SELECTOR, "main[data-ready=true]"), 30)
+        height = driver.execute_script("return document.documentElement.scrollHeight")
+        driver.set_window_size(900, height + 20)
+        driver.save_screenshot(os.path.join(folder, "quality-report.png"))
         return 0
     finally:
         rig.close()

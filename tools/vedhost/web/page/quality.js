@@ -18,7 +18,7 @@ const VedQuality = (() => {
     ['Harmonics 2–25 (95 %)', 'harmonics'],
   ];
   const PHASE_COLUMNS = ['L1', 'L2', 'L3', 'supply'];
-  const EXCURSIONS_SHOWN = 5;
+  const EXCURSIONS_SHOWN = 3;  // per criterion and phase, on the page's panel
 
   function el(tag, attrs, ...children) {
     const e = document.createElement(tag);
@@ -36,7 +36,10 @@ const VedQuality = (() => {
     if (h < 48) return h + ' h' + (m ? ' ' + m + ' min' : '');
     return Math.floor(h / 24) + ' d ' + (h % 24) + ' h';
   }
-  function value(v, unit) { return v === null || v === undefined ? '–' : v + ' ' + unit; }
+  // A measured value as a person reads it: five significant digits at most.
+  function value(v, unit) {
+    return v === null || v === undefined ? '–' : Number(v.toPrecision(5)) + ' ' + unit;
+  }
   // 100 %, 93.94 %: the share as the report gives it, rounded down.
   function share(c) { return c.share === null ? '–' : c.share + ' %'; }
   function isHarmonic(c) { return /^h\d+$/.test(c.criterion); }
@@ -56,12 +59,12 @@ const VedQuality = (() => {
     if (!judged.length) return el('td', { class: 'none' }, '–');
     const failed = judged.filter(c => c.result === 'fail');
     const shown = (failed.length ? failed : judged).reduce((a, b) => (b.share < a.share ? b : a));
-    const text = (failed.length ? 'fail ' : 'pass ') + share(shown) +
-      (criteria.length > 1 && failed.length ? ' H' + shown.criterion.slice(1) : '');
+    // The verdict over its share, each on a line of its own.
+    const held = share(shown) + (criteria.length > 1 && failed.length ? ' H' + shown.criterion.slice(1) : '');
     return el('td', {
       class: failed.length ? 'fail' : 'pass', 'data-criterion': shown.criterion,
       title: `${shown.text}; worst ${value(shown.worst, shown.unit)} at ${when(shown.worst_at)}`,
-    }, text);
+    }, failed.length ? 'fail' : 'pass', el('br'), el('span', { class: 'share' }, held));
   }
 
   function criteriaTable(doc) {
@@ -181,16 +184,32 @@ const VedQuality = (() => {
     for (const [k, v] of facts) dl.append(el('dt', {}, k), el('dd', {}, v));
     dl.append(el('dt', {}, 'Result'), el('dd', {}, resultBadge(doc)));
 
+    const limitText = c => (c.low === null ? `≤ ${c.high} ${c.unit}` : `${c.low} to ${c.high} ${c.unit}`);
+    // The voltage, frequency, unbalance and THD: a row per criterion and phase.
     const thead = el('thead', {}, el('tr', {}, ...['Criterion', 'Phase', 'Limit', 'Required', 'Held',
       'Result', 'Worst', 'When', 'Excursions'].map(h => el('th', {}, h))));
     const tbody = el('tbody');
-    for (const c of doc.criteria) {
-      const limit = c.low === null ? `≤ ${c.high} ${c.unit}` : `${c.low} to ${c.high} ${c.unit}`;
+    for (const c of doc.criteria.filter(c => !isHarmonic(c))) {
       tbody.append(el('tr', { class: c.result.replace(' ', '-'), 'data-criterion': c.criterion },
-        el('td', {}, criterionName(c)), el('td', {}, phaseText(c)), el('td', {}, limit),
+        el('td', {}, criterionName(c)), el('td', {}, phaseText(c)), el('td', {}, limitText(c)),
         el('td', {}, c.required + ' %'), el('td', {}, share(c)), el('td', { class: 'result' }, c.result),
         el('td', {}, value(c.worst, c.unit)), el('td', {}, when(c.worst_at)),
         el('td', {}, String(c.excursion_count))));
+    }
+    // The harmonics: a row per order, the phases side by side.
+    const hhead = el('thead', {}, el('tr', {}, ...['Order', 'Limit', 'L1', 'L2', 'L3'].map(h => el('th', {}, h))));
+    const hbody = el('tbody');
+    const orders = new Map();
+    for (const c of doc.criteria.filter(isHarmonic)) {
+      if (!orders.has(c.criterion)) orders.set(c.criterion, []);
+      orders.get(c.criterion).push(c);
+    }
+    for (const [id, phases] of orders) {
+      const failed = phases.some(c => c.result === 'fail');
+      hbody.append(el('tr', { class: failed ? 'fail' : phases[0].result.replace(' ', '-'), 'data-criterion': id },
+        el('td', {}, id.slice(1)), el('td', {}, limitText(phases[0])),
+        ...phases.map(c => el('td', { class: 'result' }, `${c.result} ${share(c)}`, el('br'),
+          el('span', { class: 'worst' }, 'worst ' + value(c.worst, c.unit))))));
     }
     const lines = excursionLines(doc, 0);
     const back = el('a', { href: './', class: 'screen' }, 'back to the meters');
@@ -210,6 +229,8 @@ const VedQuality = (() => {
       dl,
       el('h2', {}, 'Criteria'),
       el('table', { class: 'criteria', 'data-role': 'quality-criteria' }, thead, tbody),
+      el('h2', {}, 'Individual harmonics, 95 % of the ten-minute means'),
+      el('table', { class: 'criteria harmonics', 'data-role': 'quality-harmonics' }, hhead, hbody),
       el('p', { class: 'small' }, 'Each criterion holds when at least the required share of the ' +
         'week\'s means lies within its limit. The standard\'s table of individual harmonics ' +
         'gives no limit above the 25th order: the ten-minute values of orders 26 to 31 are kept ' +

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -132,6 +133,39 @@ TEST_F(HttpE2E, MetricsPassPromtoolInBaseUnits) {
               0)
         << out;
     EXPECT_EQ(out, "") << out;  // not even a lint remark
+}
+
+// The supply-quality report switched on beside the history: the page learns
+// it is kept, a meter without ten minutes behind it yet answers that it has
+// no values (with the sentence every view carries), a named week without
+// values is not found, and the history file lists its ten-minute values
+// once the host has stopped.
+TEST_F(HttpE2E, SupplyQualityKeptBesideTheHistory) {
+    const std::string history = dir_ / "history.db";
+    start({"--history", history, "--quality-nominal-v", "230"});
+    ASSERT_TRUE(eventually([&] { return rounds() >= 3; }, kDeadline));
+    EXPECT_EQ(parseJson(testhttp::get(port_, "/api/quality").body)["kept"], true);
+    const testhttp::Response week = testhttp::get(port_, "/api/quality?data_id=1");
+    ASSERT_EQ(week.status, 200) << week.body;
+    const Json::Value doc = parseJson(week.body);
+    EXPECT_EQ(doc["result"], "no values");
+    EXPECT_EQ(doc["note"],
+              "These values are polled from the meter once a round, not measured by a Class A "
+              "instrument, so dips, swells and flicker shorter than a round are not seen.");
+    EXPECT_EQ(testhttp::get(port_, "/api/quality?data_id=1&week=2026-W01").status, 404);
+    EXPECT_EQ(testhttp::get(port_, "/api/quality?data_id=1&week=2026-49").status, 400);
+    EXPECT_EQ(testhttp::get(port_, "/api/quality?data_id=9").status, 404);
+
+    host_->signal(SIGTERM);
+    ASSERT_EQ(host_->wait(kDeadline), std::optional<int>(0)) << readText(dir_ / "host.err");
+    std::string out;
+    ASSERT_EQ(run({env("VEDHOST", VEDHOST_PATH), "history", history, "--quality"}, out), 0) << out;
+    EXPECT_EQ(out.rfind("time,data_id,rounds,voltage_l1,", 0), 0u) << out;
+    // The ten minutes in progress when the host stopped are not kept: none
+    // of the run's, or one when it crossed a clock's ten-minute mark.
+    EXPECT_TRUE(out.find("vedhost: 0 ten-minute values\n") != std::string::npos ||
+                out.find("vedhost: 1 ten-minute values\n") != std::string::npos)
+        << out;
 }
 
 // What the hostile requests below may add to the resident memory, at the

@@ -150,8 +150,7 @@ TEST_F(QualityFile, TheHistoryCommandListsTheTenMinuteValuesAsked) {
             EXPECT_EQ(first.rfind(c.first, 0), 0u) << first;
         }
         const std::string text = out.str();
-        EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
-                  c.rows + 1);
+        EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), c.rows + 1);
     }
     HistoryQuery none;
     none.path = (dir_ / "none.db").string();
@@ -217,6 +216,51 @@ TEST_F(QualityFile, NoRoomWithinTheCapIsToldAsFullAndRoomMadeIsUsed) {
     sqlite3_close(other);
     EXPECT_TRUE(store.putIntervals(batch, full, error)) << error;
     EXPECT_EQ(store.intervals(1, 0, 1 << 30).size(), 200u);
+}
+
+TEST_F(QualityFile, WithNoRoomLeftTheOldestTenMinuteValuesGiveWay) {
+    const std::uint64_t cap = 4u << 20;
+    QualityStore store;
+    std::string error;
+    ASSERT_TRUE(store.open(db_, false, cap, error)) << error;
+    Week w48, w49;
+    ASSERT_TRUE(parseWeek("2026-W48", w48) && parseWeek("2026-W49", w49));
+    std::vector<std::pair<unsigned, Interval>> old;
+    for (std::int64_t t = w48.start; t < w48.end; t += 600)
+        old.push_back({1, steadyInterval(t, 10, 230)});
+    bool full = false;
+    ASSERT_TRUE(store.putIntervals(old, full, error)) << error;
+    // The history, held to the same cap, takes every page left and has no
+    // more of its own to give.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &other), SQLITE_OK);
+    sqlite3_busy_timeout(other, 5000);
+    const std::string capPages =
+        "PRAGMA max_page_count=" + std::to_string(history_sql::databaseBudgetBytes(cap) / 4096);
+    ASSERT_EQ(sqlite3_exec(other, capPages.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE filler (b BLOB)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    int rows = 0;
+    while (sqlite3_exec(other, "INSERT INTO filler VALUES (zeroblob(1000))", nullptr, nullptr,
+                        nullptr) == SQLITE_OK)
+        ASSERT_LT(++rows, 10000);
+    sqlite3_close(other);
+
+    const auto r = meterRecord(2300);
+    {
+        QualityRecorder recorder(store, Nominal{});
+        // Two days of W49, a round a minute.
+        for (std::int64_t t = w49.start; t <= w49.start + 2 * 86400; t += 60)
+            recorder.round(1, t * 1000, r.data(), r.size());
+        recorder.flush();
+        EXPECT_EQ(recorder.intervalsNotStored(), 0);
+    }
+    EXPECT_EQ(store.intervals(1, w49.start, w49.end).size(), 288u);
+    const std::size_t kept = store.intervals(1, w48.start, w48.end).size();
+    EXPECT_LT(kept, 1008u);
+    EXPECT_EQ((1008 - kept) % 144, 0u);  // a day of one meter at a time, oldest first
+    EXPECT_EQ(store.firstInterval(1, 0), w48.start + static_cast<std::int64_t>(1008 - kept) * 600);
 }
 
 TEST_F(QualityFile, AWeekOfRoundsIsAssessedWhenTheNextWeekBegins) {

@@ -12,6 +12,9 @@ namespace {
 // Ended intervals kept in memory while they cannot be stored (28 days of one
 // meter, some 2.7 MB); older go.
 constexpr std::size_t kQueueLimit = 4096;
+// Ten-minute values given up at once when the cap leaves no room: a day of
+// one meter.
+constexpr int kRoomBite = 144;
 // How long a failed write waits before it is tried again.
 constexpr auto kRetry = std::chrono::seconds(10);
 // Ten-minute values kept: the current week and this many before it.
@@ -111,6 +114,24 @@ void QualityRecorder::writerLoop() {
         if (stored && failing_) {
             failing_ = false;
             std::cerr << "vedhost: quality: storing ten-minute values again" << std::endl;
+        }
+        if (!stored && full && !stopping_) {
+            // No room within the cap, and the history has nothing more to
+            // give: the oldest ten-minute values before this week go, and
+            // the batch is tried again at once.
+            lock.unlock();
+            std::int64_t keepFrom = batch.front().second.start;
+            for (const auto& [dataId, interval] : batch)
+                keepFrom = std::min(keepFrom, interval.start);
+            const int dropped = store_.dropOldest(weekOf(keepFrom).start, kRoomBite);
+            lock.lock();
+            if (dropped > 0) {
+                std::cerr << "vedhost: quality: no room within the history's cap; the oldest "
+                          << dropped << " ten-minute values were given up" << std::endl;
+                for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+                    queue_.push_front({it->first, it->second});
+                continue;
+            }
         }
         if (!stored) {
             if (!failing_)

@@ -273,6 +273,16 @@ bool QualityStore::trim(std::int64_t intervalsBefore, std::int64_t weeksBefore) 
     return intervals.done() && weeks.done();
 }
 
+int QualityStore::dropOldest(std::int64_t keepFrom, int rows) {
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    if (db_ == nullptr || readOnly_) return 0;
+    Statement drop(db_,
+                   "DELETE FROM quality_intervals WHERE id IN (SELECT id FROM quality_intervals"
+                   " WHERE start < ? ORDER BY start LIMIT ?)");
+    drop.bind(1, keepFrom).bind(2, rows);
+    return drop.done() ? sqlite3_changes(db_) : 0;
+}
+
 // Every read takes the reader's lock (the writer's, for a store in memory
 // or opened read-only, which reads through its one connection).
 QualityStore::Read QualityStore::read() {

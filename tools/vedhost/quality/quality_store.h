@@ -14,8 +14,9 @@
 // database is in WAL mode; each waits for the other's commit). The file's cap
 // is the history's: these tables take pages from the same budget, and the
 // history's retention, which gives its oldest records and tier rows up first,
-// makes the room. A write that finds no room fails as `full` and is tried
-// again later. What a crash or a power cut can take: nothing committed; the
+// makes the room. A write that finds no room fails as `full`; the recorder
+// then gives up the oldest ten-minute values (never the current week's) and
+// tries again. What a crash or a power cut can take: nothing committed; the
 // ten minutes in progress, which live in memory until they end.
 #pragma once
 
@@ -65,6 +66,9 @@ class QualityStore {
                  std::string& error);
     // Drops intervals starting before one time and weeks before another.
     bool trim(std::int64_t intervalsBefore, std::int64_t weeksBefore);
+    // Drops up to `rows` of the oldest intervals starting before `keepFrom`,
+    // to make room within the cap; how many went.
+    int dropOldest(std::int64_t keepFrom, int rows);
 
     // Reads, from any thread (through a connection of their own).
     // Intervals of a meter (or of every meter, ordered by time then meter)

@@ -17,6 +17,7 @@
 #include "history/history_store.h"
 #include "quality/quality_command.h"
 #include "quality/quality_recorder.h"
+#include "quality/quality_report.h"
 #include "quality_support.h"
 
 namespace vedhost::quality {
@@ -140,7 +141,8 @@ TEST_F(QualityFile, TheHistoryCommandListsTheTenMinuteValuesAsked) {
         query.until = c.until;
         std::ostringstream out, err;
         EXPECT_EQ(runQualityCommand(query, out, err), 0);
-        EXPECT_EQ(err.str(), "vedhost: " + std::to_string(c.rows) + " ten-minute values\n");
+        EXPECT_EQ(err.str(), "vedhost: " + std::string(kPolledNote) +
+                                 "\nvedhost: " + std::to_string(c.rows) + " ten-minute values\n");
         std::istringstream lines(out.str());
         std::string header, first;
         std::getline(lines, header);

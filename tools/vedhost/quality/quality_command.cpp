@@ -22,7 +22,9 @@ int runQualityCommand(const HistoryQuery& query, std::ostream& out, std::ostream
     const std::size_t rows = writeIntervalsCsv(
         store.intervals(query.dataId, unixOf(query.since), unixOf(query.until)), out);
     out << std::flush;
-    err << "vedhost: " << rows << " ten-minute values" << std::endl;
+    // The CSV stays a table; what its values are is said beside the count.
+    err << "vedhost: " << kPolledNote << "\n"
+        << "vedhost: " << rows << " ten-minute values" << std::endl;
     return 0;
 }
 

@@ -304,7 +304,9 @@ bool finishAll(HostConfig& c, std::string& error) {
     if (!finishLines(c, error)) return false;
     for (const OptionTable* table : optionTables())
         if (!table->finish(c, error)) return false;
-    return finishQuality(c, error);
+    // The Modbus server may name only polled meters.
+    return finishQuality(c, error) &&
+           (!c.modbusServer || checkServedMeters(*c.modbusServer, c.lines, error));
 }
 
 bool buildHostConfig(const GivenOptions& given, const std::string& checkPath,

@@ -19,6 +19,7 @@
 #include "history/history_options.h"
 #include "history/history_query.h"
 #include "lines/line_options.h"
+#include "modbus_server/modbus_server_options.h"
 #include "mqtt/mqtt_options.h"
 #include "presentation/presentation.h"
 #include "quality/quality_options.h"
@@ -34,6 +35,8 @@ struct HostConfig : HostSettings {
     std::optional<QualityOptions> quality;  // the supply-quality report; off when unset
     std::optional<MqttOptions> mqtt;
     std::optional<HttpOptions> http;  // the web view, API and metrics; off when unset
+    // The Modbus TCP server of the meters' registers; off when unset.
+    std::optional<ModbusServerOptions> modbusServer;
     bool help = false;
     bool version = false;
 

@@ -105,9 +105,12 @@ const std::vector<const OptionTable*>& optionTables() {
         qualityOptions());
     static const Joined<MqttOptions, WhenGiven<MqttOptions, &HostConfig::mqtt>> mqtt(mqttOptions());
     static const Joined<HttpOptions, WhenGiven<HttpOptions, &HostConfig::http>> http(httpOptions());
+    static const Joined<ModbusServerOptions,
+                        WhenGiven<ModbusServerOptions, &HostConfig::modbusServer>>
+        modbusServer(modbusServerOptions());
     static const Joined<HostConfig, Whole<HostConfig>> info(kInfoTable);
     static const std::vector<const OptionTable*> tables = {
-        &lines, &document, &host, &history, &quality, &mqtt, &http, &info};
+        &lines, &document, &host, &history, &quality, &mqtt, &http, &modbusServer, &info};
     return tables;
 }
 

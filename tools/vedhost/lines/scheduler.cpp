@@ -118,13 +118,13 @@ void Scheduler::replay(Meter& meter, const std::vector<unsigned char>& record,
     if (loaded) publishRounds(meter, seen.saved);
 }
 
-void Scheduler::write(Meter& meter) {
-    const WriteRequest& w = *settings_.write;
+int writeRegisters(Meter& meter, int address, const std::vector<std::uint16_t>& values,
+                   bool many) {
     std::vector<std::uint16_t> in;
-    in.push_back(static_cast<std::uint16_t>(w.address));
-    in.insert(in.end(), w.values.begin(), w.values.end());
+    in.push_back(static_cast<std::uint16_t>(address));
+    in.insert(in.end(), values.begin(), values.end());
     int outLen = 0;
-    const int code = w.values.size() == 1 ? kWriteRegister : kWriteRegisters;
+    const int code = many ? kWriteRegisters : kWriteRegister;
     meter.device->DeviceIoControl(code, in.data(), static_cast<int>(2 * in.size()), nullptr, 0,
                                   outLen);
     host::pump(*meter.modbus);
@@ -134,6 +134,12 @@ void Scheduler::write(Meter& meter) {
     meter.device->DeviceIoControl(kReadWriteOutcome, nullptr, 0, out, sizeof out, outLen);
     std::int32_t result = kWritePending;
     if (outLen >= 4) std::memcpy(&result, out, sizeof result);
+    return result;
+}
+
+void Scheduler::write(Meter& meter) {
+    const WriteRequest& w = *settings_.write;
+    const int result = writeRegisters(meter, w.address, w.values, w.values.size() != 1);
     meter.writeFailed = result != kWriteAcknowledged;
     std::cerr << "vedhost: data id " << meter.config.dataId << ": write " << w.text << " "
               << writeOutcome(result) << std::endl;
@@ -223,6 +229,7 @@ void Scheduler::runLine(Line& line) {
             line.link->heartbeat().beat();
             pollOnce(line, *meter);
             left = left || !meter->done;
+            runQueued(line);
         }
         // Under --rounds a line ends when its meters are done.
         if (!left) break;
@@ -230,11 +237,60 @@ void Scheduler::runLine(Line& line) {
         const auto now = std::chrono::steady_clock::now();
         if (next < now) next = now;
         line.link->heartbeat().rest();
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait_until(lock, next, [this] { return stop_.load(); });
+        // Work queued for the line is run as it comes while the line waits.
+        while (!stop_) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!wake_.wait_until(lock, next,
+                                  [&] { return stop_.load() || !queued_[&line].empty(); }))
+                break;
+            lock.unlock();
+            runQueued(line);
+            line.link->heartbeat().rest();
+        }
     }
     line.link->heartbeat().rest();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queued_.erase(&line);
+    }
     --running_;
+}
+
+bool Scheduler::runBetweenRounds(unsigned dataId, std::function<void(Meter&)> work) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (lines_ == nullptr || stop_) return false;
+        Meter* found = nullptr;
+        const Line* on = nullptr;
+        for (const Line& line : *lines_)
+            for (const auto& meter : line.meters)
+                if (meter->config.dataId == dataId && meter->active) {
+                    found = meter.get();
+                    on = &line;
+                }
+        // A line whose thread has ended (or never ran) has no queue.
+        const auto queue = queued_.find(on);
+        if (found == nullptr || queue == queued_.end()) return false;
+        queue->second.push_back({found, std::move(work)});
+    }
+    wake_.notify_all();
+    return true;
+}
+
+void Scheduler::runQueued(Line& line) {
+    std::deque<Queued> work;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        work.swap(queued_[&line]);
+    }
+    for (Queued& q : work) {
+        if (stop_) return;
+        PluginTurn plugin;
+        line.link->heartbeat().beat();
+        // Its exchanges are heard by the publishers as any turn's are.
+        TurnRecord seen = turn(*q.meter, false, [&] { q.work(*q.meter); });
+        publishRounds(*q.meter, seen.saved);
+    }
 }
 
 std::vector<std::string> Scheduler::stuckLines(std::chrono::steady_clock::duration limit) const {
@@ -259,12 +315,19 @@ std::pair<int, int> Scheduler::metersAnswering() const {
 }
 
 void Scheduler::start(std::vector<Line>& lines) {
-    lines_ = &lines;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_ = &lines;
+    }
     for (Line& line : lines) {
         const bool anyActive = std::any_of(line.meters.begin(), line.meters.end(),
                                            [](const auto& m) { return m->active; });
         if (!anyActive) continue;
         ++running_;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queued_[&line];
+        }
         threads_.emplace_back([this, &line] { runLine(line); });
     }
 }

@@ -13,6 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +76,15 @@ struct PollSettings {
     std::optional<WriteRequest> write;
 };
 
+// Writes registers through the device's own control codes (206 for one
+// register, 210 for several; `many` asks for 210 even for one) and carries
+// the exchange out at once; the outcome the meter's reply settled
+// (ved96_control::kWriteAcknowledged, kWriteRefused, or kWritePending for no
+// reply). On the
+// meter's line thread, holding the plug-in's turn.
+int writeRegisters(Meter& meter, int address, const std::vector<std::uint16_t>& values,
+                   bool many);
+
 class Scheduler {
   public:
     // `publishers` hear every meter's turns; they and `services` must outlive
@@ -90,6 +102,12 @@ class Scheduler {
     // Starts one thread per line.
     void start(std::vector<Line>& lines);
     void requestStop();
+    // Work for the line of meter `dataId`, run on the line's thread between
+    // rounds (after the meter being polled, or at once while the line waits
+    // for its next round) as one turn of the meter's device. False, and the
+    // work dropped, when no running line polls the meter; work still queued
+    // when polling stops is dropped.
+    bool runBetweenRounds(unsigned dataId, std::function<void(Meter&)> work);
     // True when every line thread has ended.
     bool finished() const { return running_ == 0; }
     void join();
@@ -106,6 +124,7 @@ class Scheduler {
     void runLine(Line& line);
     void pollOnce(Line& line, Meter& meter);
     void write(Meter& meter);
+    void runQueued(Line& line);
     // Runs `step` as one turn of the meter's device and hands on what the
     // publishers hear of before a round; returns the turn's record.
     template <typename Step>
@@ -122,8 +141,13 @@ class Scheduler {
     std::vector<std::thread> threads_;
     std::atomic<int> running_{0};
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
+    std::mutex mutex_;  // stop_'s changes, the queued work and lines_ as others read it
     std::condition_variable wake_;
+    struct Queued {
+        Meter* meter;
+        std::function<void(Meter&)> work;
+    };
+    std::map<const Line*, std::deque<Queued>> queued_;
 };
 
 }  // namespace vedhost

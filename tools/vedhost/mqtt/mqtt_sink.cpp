@@ -501,4 +501,9 @@ void MqttSink::analogReport(unsigned dataId, const std::string& key, float value
     it->second->enqueue("alarm", report);
 }
 
+void MqttSink::clientWrite(unsigned dataId, const Json::Value& audit) {
+    const auto it = clients_.find(dataId);
+    if (it != clients_.end()) it->second->enqueue("write", audit);
+}
+
 }  // namespace vedhost

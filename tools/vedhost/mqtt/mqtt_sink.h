@@ -5,6 +5,8 @@
 //           scaled and the units named as the user's presentation says
 //   alarm   each alarm raised or cleared (the threshold checks and the
 //           meter's own alarms the device forwards) and each analog report
+//   write   each register write a Modbus client asked of the meter, allowed
+//           or refused, with its outcome (modbus_server/)
 //   status  "online" while the meter answers, "offline" when it falls silent
 //           or the host stops; retained, and the connection's last will, so a
 //           host that dies leaves "offline" behind.
@@ -65,6 +67,9 @@ class MqttSink : public Publisher {
                     const std::string& valueText, const std::string& message, bool active,
                     unsigned short serial) override;
     void analogReport(unsigned dataId, const std::string& key, float value) override;
+    // A register write a Modbus client asked for and its outcome, as the
+    // event log has it, to PREFIX/DATA_ID/write; queued like the state.
+    void clientWrite(unsigned dataId, const Json::Value& audit);
 
     struct Client;  // one meter's connection and queue
 

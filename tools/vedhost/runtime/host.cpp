@@ -7,6 +7,7 @@
 #include "lines/modbus_line.h"
 #include "service/service_notify.h"
 #include "service/stop_signals.h"
+#include "ved96/control_codes.h"
 
 namespace vedhost {
 namespace {
@@ -60,7 +61,8 @@ int Host::run() {
     if (!openLines(error)) return configError(error);
     for (std::size_t i = 0; i < lines_.size(); ++i) createMeters(config_.lines[i], lines_[i]);
     addReportSinks();
-    if (!startWeb(error) || !startMqtt(error)) return configError(error);
+    if (!startWeb(error) || !startMqtt(error) || !openModbusServer(error))
+        return configError(error);
     return poll();
 }
 
@@ -217,6 +219,55 @@ bool Host::startMqtt(std::string& error) {
     return true;
 }
 
+// The Modbus server reads the records the rounds leave: one more sink.
+bool Host::openModbusServer(std::string& error) {
+    if (!config_.modbusServer) return true;
+    const ModbusServerOptions& o = *config_.modbusServer;
+    std::vector<std::pair<unsigned, int>> meters;
+    for (const LineConfig& line : config_.lines)
+        for (const MeterConfig& m : line.meters) meters.emplace_back(m.dataId, m.slave);
+    std::map<int, unsigned> routes;
+    if (!unitRoutes(o.units, meters, routes, error)) return false;
+    const double maxAge = o.maxAgeSeconds.value_or(3 * config_.intervalSeconds);
+    servedRegisters_ =
+        std::make_unique<ServedMeters>(routes, o.writes,
+                                       std::chrono::duration_cast<ServedMeters::Clock::duration>(
+                                           std::chrono::duration<double>(maxAge)));
+    servedSink_ = std::make_unique<ServerSink>(*servedRegisters_);
+    publishers_.add(servedSink_.get());
+    return true;
+}
+
+// The server's writes are carried out on the meter's line between its
+// rounds; each, allowed or not, is one event and one MQTT message.
+bool Host::startModbusServer(Scheduler& scheduler, std::string& error) {
+    if (!servedRegisters_) return true;
+    auto runner = [&scheduler](unsigned dataId, const Request& request, ModbusServer::Done done) {
+        auto reply = std::make_shared<ModbusServer::Done>(std::move(done));
+        const bool queued = scheduler.runBetweenRounds(dataId, [request, reply](Meter& meter) {
+            const int result = writeRegisters(meter, request.address, request.values,
+                                              request.kind == Request::Kind::WriteMany);
+            (*reply)(result == ved96_control::kWriteAcknowledged ? WriteOutcome::Acknowledged
+                     : result == ved96_control::kWriteRefused    ? WriteOutcome::Refused
+                                                                 : WriteOutcome::NoReply);
+        });
+        if (!queued) (*reply)(WriteOutcome::NoReply);
+    };
+    auto audit = [services = services_.get(), mqtt = mqtt_.get()](const WriteAudit& write) {
+        const Json::Value told = auditJson(write);
+        Json::Value event = makeEvent("ModbusServerWrite", write.dataId);
+        for (const std::string& member : told.getMemberNames()) event[member] = told[member];
+        services->log(event);
+        if (mqtt != nullptr) mqtt->clientWrite(write.dataId, event);
+    };
+    modbusServer_ =
+        std::make_unique<ModbusServer>(*config_.modbusServer, *servedRegisters_, runner, audit);
+    if (!modbusServer_->start(error)) return false;
+    std::cerr << "vedhost: modbus server on " << listenHost(config_.modbusServer->listen) << ":"
+              << modbusServer_->port() << std::endl;
+    return true;
+}
+
 int Host::poll() {
     Scheduler scheduler(PollSettings{config_.intervalSeconds, config_.rounds, config_.write},
                         *services_, publishers_);
@@ -227,12 +278,15 @@ int Host::poll() {
         std::cerr << "vedhost: no meter left to poll" << std::endl;
         return kExitRuntime;
     }
+    std::string error;
+    if (!startModbusServer(scheduler, error)) return configError(error);
     if (keepsHistory()) offerStoredRecords(scheduler);
     // From here a stop signal stops the rounds cleanly.
     serveStopSignals();
     scheduler.start(lines_);
     serve(scheduler);
     scheduler.join();
+    if (modbusServer_) modbusServer_->stop();
     if (mqtt_) mqtt_->stop();
     if (server_) server_->stop();
     return scheduler.allWell() ? 0 : kExitRuntime;

@@ -23,6 +23,8 @@
 #include "hosting/plugin.h"
 #include "hosting/publisher.h"
 #include "lines/scheduler.h"
+#include "modbus_server/modbus_server.h"
+#include "modbus_server/server_sink.h"
 #include "mqtt/mqtt_sink.h"
 #include "quality/quality_sink.h"
 #include "runtime/report_sinks.h"
@@ -60,6 +62,8 @@ class Host {
     void addReportSinks();
     bool startWeb(std::string& error);
     bool startMqtt(std::string& error);
+    bool openModbusServer(std::string& error);
+    bool startModbusServer(Scheduler& scheduler, std::string& error);
     int poll();
     void offerStoredRecords(Scheduler& scheduler);
     void serve(Scheduler& scheduler);
@@ -83,6 +87,9 @@ class Host {
     std::unique_ptr<HttpServer> server_;
     std::string served_;  // the page's HOST:PORT, as a URL names it
     std::unique_ptr<MqttSink> mqtt_;
+    std::unique_ptr<ServedMeters> servedRegisters_;
+    std::unique_ptr<ServerSink> servedSink_;
+    std::unique_ptr<ModbusServer> modbusServer_;
 };
 
 }  // namespace vedhost

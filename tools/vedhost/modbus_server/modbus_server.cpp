@@ -59,7 +59,7 @@ constexpr std::size_t kInputLimit = 4 * kMaxFrameBytes;
 constexpr std::size_t kOutputLimit = 16 * 1024;
 // Connections accepted in one turn of the loop, so a flood of connects does
 // not starve the clients already served.
-constexpr int kAcceptsPerTurn = 64;
+constexpr int kAcceptsPerTurn = 256;
 
 std::string addressText(const sockaddr_storage& peer) {
     char text[INET6_ADDRSTRLEN] = "?";
@@ -393,7 +393,7 @@ bool ModbusServer::start(std::string& error) {
         if (fd < 0) continue;
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 64) == 0) {
+        if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
             listenFd_ = fd;
             break;
         }

@@ -2,6 +2,8 @@
 // malformed frame, a flood of connections, a budget spent, replies it never
 // reads, silence) costs that client and leaves the others served; writes are
 // answered once their outcome comes back from the line.
+#include "modbus_server/modbus_server.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -16,7 +18,6 @@
 #include <mutex>
 #include <thread>
 
-#include "modbus_server/modbus_server.h"
 #include "modbus_server/register_map.h"
 
 namespace vedhost {
@@ -76,8 +77,18 @@ class Client {
         return receive(11);
     }
     static Bytes readRequest(std::uint16_t transaction, std::uint8_t unit = 1) {
-        return {static_cast<std::uint8_t>(transaction >> 8), static_cast<std::uint8_t>(transaction),
-                0, 0, 0, 6, unit, 3, 0, 0, 0, 1};
+        return {static_cast<std::uint8_t>(transaction >> 8),
+                static_cast<std::uint8_t>(transaction),
+                0,
+                0,
+                0,
+                6,
+                unit,
+                3,
+                0,
+                0,
+                0,
+                1};
     }
 
   private:

@@ -1,11 +1,11 @@
 // Where the server finds each register in a round's record. The offsets are
 // the record's own layout, written out by hand from the meter's register
 // table (block start register -> first byte after the 4-byte data id).
+#include "modbus_server/register_map.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "modbus_server/register_map.h"
 
 namespace vedhost {
 namespace {
@@ -15,10 +15,9 @@ TEST(RegisterMap, EachBlockStartsAndEndsWhereTheRecordKeepsIt) {
         unsigned reg;
         std::size_t offset;
     } cases[] = {
-        {0, 4},      {71, 146},   {100, 148},  {101, 150},  {102, 152},  {104, 156},
-        {500, 158},  {507, 172},  {1400, 174}, {1519, 412}, {1520, 414}, {1597, 568},
-        {1600, 570}, {1719, 808}, {1720, 810}, {1797, 964}, {6000, 966}, {6007, 980},
-        {6008, 982}, {6017, 1000},
+        {0, 4},      {71, 146},   {100, 148},  {101, 150},  {102, 152},  {104, 156},   {500, 158},
+        {507, 172},  {1400, 174}, {1519, 412}, {1520, 414}, {1597, 568}, {1600, 570},  {1719, 808},
+        {1720, 810}, {1797, 964}, {6000, 966}, {6007, 980}, {6008, 982}, {6017, 1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reg);
@@ -29,8 +28,8 @@ TEST(RegisterMap, EachBlockStartsAndEndsWhereTheRecordKeepsIt) {
 }
 
 TEST(RegisterMap, RegistersBetweenTheBlocksAreNotPolled) {
-    for (unsigned reg : {72u, 99u, 105u, 499u, 508u, 1399u, 1598u, 1599u, 1798u, 5999u, 6018u,
-                         65535u}) {
+    for (unsigned reg :
+         {72u, 99u, 105u, 499u, 508u, 1399u, 1598u, 1599u, 1798u, 5999u, 6018u, 65535u}) {
         SCOPED_TRACE(reg);
         EXPECT_FALSE(registerOffset(reg).has_value());
     }
@@ -41,11 +40,10 @@ TEST(RegisterMap, RangesInsideThePolledBlocks) {
         unsigned first, count;
         bool polled;
     } cases[] = {
-        {0, 72, true},     {0, 73, false},    {71, 1, true},     {72, 1, false},
-        {100, 5, true},    {99, 2, false},    {104, 2, false},   {500, 8, true},
-        {1400, 125, true}, {1500, 40, true},  {1597, 3, false},  {1720, 78, true},
-        {1790, 9, false},  {6000, 18, true},  {6007, 2, true},   {6017, 2, false},
-        {0, 0, false},     {65535, 1, false},
+        {0, 72, true},    {0, 73, false},   {71, 1, true},     {72, 1, false},    {100, 5, true},
+        {99, 2, false},   {104, 2, false},  {500, 8, true},    {1400, 125, true}, {1500, 40, true},
+        {1597, 3, false}, {1720, 78, true}, {1790, 9, false},  {6000, 18, true},  {6007, 2, true},
+        {6017, 2, false}, {0, 0, false},    {65535, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.first) + "+" + std::to_string(c.count));

@@ -1,12 +1,13 @@
 // Frames taken off the stream, and the answer each request gets: the bytes of
 // every reply written out by hand from the Modbus TCP frame layout (MBAP
 // header: transaction, protocol 0, length of unit id and PDU, unit id).
+#include "modbus_server/server_answers.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "modbus_server/register_map.h"
-#include "modbus_server/server_answers.h"
 
 namespace vedhost {
 namespace {
@@ -205,7 +206,8 @@ TEST_F(Answers, AllowedWritesAreHandedOnAndAnsweredByTheirOutcome) {
     f.pdu = {6, 0x17, 0x78, 0, 2};
     EXPECT_EQ(writeAnswer(f, one.request, WriteOutcome::Acknowledged),
               (Bytes{0, 9, 0, 0, 0, 6, 1, 6, 0x17, 0x78, 0, 2}));
-    EXPECT_EQ(writeAnswer(f, one.request, WriteOutcome::Refused), (Bytes{0, 9, 0, 0, 0, 3, 1, 0x86, 4}));
+    EXPECT_EQ(writeAnswer(f, one.request, WriteOutcome::Refused),
+              (Bytes{0, 9, 0, 0, 0, 3, 1, 0x86, 4}));
     EXPECT_EQ(writeAnswer(f, one.request, WriteOutcome::NoReply),
               (Bytes{0, 9, 0, 0, 0, 3, 1, 0x86, 11}));
     f.pdu = {16, 0x17, 0x7b, 0, 3, 6, 0, 1, 0, 1, 0, 1};
@@ -238,9 +240,9 @@ TEST(WriteAudit, NamesClientMeterRegistersValuesAndOutcome) {
     EXPECT_EQ(j["values"].size(), 2u);
     EXPECT_EQ(j["values"][0].asInt(), 1);
     EXPECT_EQ(j["outcome"].asString(), "refused");
-    for (const auto& [outcome, text] :
-         {std::pair{WriteOutcome::Acknowledged, "acknowledged"}, {WriteOutcome::NoReply, "no reply"},
-          {WriteOutcome::NotAllowed, "not allowed"}})
+    for (const auto& [outcome, text] : {std::pair{WriteOutcome::Acknowledged, "acknowledged"},
+                                        {WriteOutcome::NoReply, "no reply"},
+                                        {WriteOutcome::NotAllowed, "not allowed"}})
         EXPECT_STREQ(outcomeText(outcome), text);
 }
 

@@ -92,8 +92,7 @@ class Loop {
   public:
     Loop(const ModbusServerOptions& options, const ServedMeters& meters,
          const ModbusServer::WriteRunner& runner, const ModbusServer::Audit& audit,
-         std::shared_ptr<WriteCompletions> completions, ModbusServer::Counts& counts,
-         int listenFd)
+         std::shared_ptr<WriteCompletions> completions, ModbusServer::Counts& counts, int listenFd)
         : options_(options),
           meters_(meters),
           runner_(runner),
@@ -145,7 +144,8 @@ class Loop {
                     drop(c.id);
                     continue;
                 }
-                if ((got & (POLLERR | POLLNVAL)) || ((got & POLLHUP) && !(got & POLLIN))) drop(c.id);
+                if ((got & (POLLERR | POLLNVAL)) || ((got & POLLHUP) && !(got & POLLIN)))
+                    drop(c.id);
             }
             serveAll();
         }
@@ -162,9 +162,9 @@ class Loop {
             Client& client = clients_[c.client];
             refill(client, now);
             if (client.tokens < 1 && options_.requestsPerSecond > 0)
-                wait = std::min(wait, std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(
-                                              (1 - client.tokens) / options_.requestsPerSecond)));
+                wait = std::min(
+                    wait, std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                              (1 - client.tokens) / options_.requestsPerSecond)));
         }
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
         return static_cast<int>(std::clamp<long long>(ms + 1, 0, 1000));
@@ -299,10 +299,9 @@ class Loop {
                     break;
                 case Decision::Kind::Write: {
                     c.writing = true;
-                    WriteCompletions::Item item{
-                        c.id, frame,
-                        WriteAudit{c.client, d.dataId, frame.unit, d.request,
-                                   WriteOutcome::NoReply}};
+                    WriteCompletions::Item item{c.id, frame,
+                                                WriteAudit{c.client, d.dataId, frame.unit,
+                                                           d.request, WriteOutcome::NoReply}};
                     std::weak_ptr<WriteCompletions> to = completions_;
                     runner_(d.dataId, d.request, [to, item](WriteOutcome outcome) mutable {
                         item.audit.outcome = outcome;
@@ -408,9 +407,9 @@ bool ModbusServer::start(std::string& error) {
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &length);
-    port_ = ntohs(bound.ss_family == AF_INET6
-                      ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
-                      : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    port_ =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
+                                          : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
     thread_ = std::thread([this] { run(); });
     return true;
 }

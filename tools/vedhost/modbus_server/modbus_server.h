@@ -61,11 +61,11 @@ class ModbusServer {
 
     // What the server has done so far; any thread may ask.
     struct Counts {
-        std::atomic<long> requests{0};     // frames answered or handed on
-        std::atomic<long> turnedAway{0};   // connections over a cap, closed at once
-        std::atomic<long> malformed{0};    // connections closed for a malformed frame
-        std::atomic<long> idleClosed{0};   // connections closed for idling
-        std::atomic<long> open{0};         // connections open now
+        std::atomic<long> requests{0};    // frames answered or handed on
+        std::atomic<long> turnedAway{0};  // connections over a cap, closed at once
+        std::atomic<long> malformed{0};   // connections closed for a malformed frame
+        std::atomic<long> idleClosed{0};  // connections closed for idling
+        std::atomic<long> open{0};        // connections open now
     };
     const Counts& counts() const { return counts_; }
 

@@ -6,7 +6,9 @@ namespace {
 constexpr std::size_t kMaxReadCount = 125;
 constexpr std::size_t kMaxWriteCount = 123;
 
-std::uint16_t word(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] << 8 | at[1]); }
+std::uint16_t word(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] << 8 | at[1]);
+}
 
 void putWord(std::vector<std::uint8_t>& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -53,7 +55,7 @@ Parse parseRequest(const std::vector<std::uint8_t>& pdu, Request& request) {
             request.address = word(&pdu[1]);
             request.count = word(&pdu[3]);
             return request.count >= 1 && request.count <= kMaxReadCount ? Parse::Ok
-                                                                         : Parse::BadValue;
+                                                                        : Parse::BadValue;
         case 6:
             if (n != 5) return Parse::Malformed;
             request.kind = Request::Kind::WriteOne;
@@ -68,8 +70,7 @@ Parse parseRequest(const std::vector<std::uint8_t>& pdu, Request& request) {
             request.kind = Request::Kind::WriteMany;
             request.address = word(&pdu[1]);
             request.count = word(&pdu[3]);
-            if (request.count < 1 || request.count > kMaxWriteCount ||
-                pdu[5] != 2 * request.count)
+            if (request.count < 1 || request.count > kMaxWriteCount || pdu[5] != 2 * request.count)
                 return Parse::BadValue;
             for (std::size_t i = 0; i < request.count; ++i)
                 request.values.push_back(word(&pdu[6 + 2 * i]));

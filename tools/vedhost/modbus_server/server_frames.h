@@ -15,7 +15,7 @@
 
 namespace vedhost {
 
-constexpr std::size_t kMbapBytes = 7;      // transaction, protocol, length, unit
+constexpr std::size_t kMbapBytes = 7;        // transaction, protocol, length, unit
 constexpr std::size_t kMaxFrameBytes = 260;  // MBAP header and the longest PDU (253 bytes)
 
 enum ModbusException : std::uint8_t {
@@ -48,7 +48,7 @@ struct Request {
     Kind kind = Kind::Other;
     std::uint8_t function = 0;
     std::uint16_t address = 0;
-    std::uint16_t count = 0;  // registers read or written
+    std::uint16_t count = 0;            // registers read or written
     std::vector<std::uint16_t> values;  // written
 };
 

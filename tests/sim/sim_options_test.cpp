@@ -15,7 +15,8 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     SimOptions o;
     std::string error;
     ASSERT_TRUE(parse_options({"--tcp", ":0", "--slave", "7", "--exception-at", "6008",
-                               "--exception-at", "1400:2", "--drop-every", "5", "--pace"},
+                               "--exception-at", "1400:2", "--drop-every", "5", "--pace",
+                               "--strict-line"},
                               o, error))
         << error;
     EXPECT_EQ(o.transport, SimOptions::Transport::kTcp);
@@ -26,6 +27,7 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     EXPECT_EQ(o.faults.exception_at.at(1400), 2);
     EXPECT_EQ(o.faults.drop_every, 5u);
     EXPECT_TRUE(o.faults.pace);
+    EXPECT_TRUE(o.faults.strict_line);
 
     SimOptions r;
     ASSERT_TRUE(

@@ -44,6 +44,10 @@ struct FaultPlan {
     unsigned long faults_to = 0;
     std::map<uint16_t, uint8_t> exception_at;  // --exception-at REG[:CODE]
     bool pace = false;                         // --pace: replies take the time a serial line would
+    // --strict-line: on a pseudo-terminal, a request sent at another speed or
+    // parity than --baud and --parity is noise to the meter and not answered,
+    // as on a real line.
+    bool strict_line = false;
     TcpFault tcp_fault = TcpFault::kNone;      // --tcp-fault KIND: every TCP reply's header
 };
 

@@ -101,6 +101,37 @@ struct Pty {
     std::string path;
 };
 
+speed_t speed_for(unsigned baud) {
+    switch (baud) {
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B9600;
+    }
+}
+
+// True when the master side of the pseudo-terminal `fd` has set the line as
+// the meter's: its speed and parity. A pty's termios, asked on the master,
+// are those the slave side was given.
+bool line_matches(int fd, unsigned baud, char parity) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return true;
+    const char set = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
+    return cfgetospeed(&tio) == speed_for(baud) && set == parity;
+}
+
 bool open_pty(Pty& pty, unsigned baud, std::string& error) {
     pty.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) {
@@ -117,33 +148,7 @@ bool open_pty(Pty& pty, unsigned baud, std::string& error) {
     termios tio{};
     tcgetattr(pty.master, &tio);
     cfmakeraw(&tio);
-    speed_t speed = B9600;
-    switch (baud) {
-        case 1200:
-            speed = B1200;
-            break;
-        case 2400:
-            speed = B2400;
-            break;
-        case 4800:
-            speed = B4800;
-            break;
-        case 19200:
-            speed = B19200;
-            break;
-        case 38400:
-            speed = B38400;
-            break;
-        case 57600:
-            speed = B57600;
-            break;
-        case 115200:
-            speed = B115200;
-            break;
-        default:
-            break;
-    }
-    cfsetspeed(&tio, speed);
+    cfsetspeed(&tio, speed_for(baud));
     tcsetattr(pty.master, TCSANOW, &tio);
     pty.held_slave = open(name, O_RDWR | O_NOCTTY);
     if (pty.held_slave < 0) {
@@ -259,6 +264,8 @@ class Server {
         : ctx_(ctx),
           rtu_(rtu),
           baud_(options.baud),
+          parity_(options.parity),
+          strict_line_(options.faults.strict_line),
           char_bits_(character_bits(kDataBits, options.parity, kStopBits)),
           units_(units),
           mapping_(modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterSpan, 0, 0)),
@@ -286,6 +293,7 @@ class Server {
             if (rc < 0) return false;
         }
         if (rc <= 0) return true;  // nothing for these meters, or a garbled frame
+        if (rtu_ && strict_line_ && !line_matches(fd, baud_, parity_)) return true;
 
         const int header = modbus_get_header_length(ctx_);
         const int trailer = rtu_ ? 2 : 0;  // CRC
@@ -348,6 +356,8 @@ class Server {
     modbus_t* ctx_;
     bool rtu_;
     unsigned baud_;
+    char parity_;
+    bool strict_line_;
     unsigned char_bits_;  // of one character on the line, for --pace
     std::vector<std::unique_ptr<Unit>>& units_;
     modbus_mapping_t* mapping_;

@@ -33,6 +33,8 @@ const char kUsage[] =
     "  --exception-at REG[:CODE]  answer requests touching REG with exception CODE\n"
     "                        (default 4); repeatable\n"
     "  --pace                reply no faster than a serial line at --baud\n"
+    "  --strict-line         with --pty: leave unanswered what the master sends at\n"
+    "                        another speed or parity than --baud and --parity\n"
     "  --tcp-fault KIND      every TCP reply answers another request: KIND transaction\n"
     "                        (another transaction id), protocol (protocol id 1) or\n"
     "                        length (header length one more than follows)\n"
@@ -185,6 +187,8 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
             }
         } else if (opt == "--pace") {
             o.faults.pace = true;
+        } else if (opt == "--strict-line") {
+            o.faults.strict_line = true;
         } else {
             error = "unknown option \"" + opt + "\"";
             return false;

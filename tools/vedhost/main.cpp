@@ -9,6 +9,7 @@
 // gave up under --rounds, or a --write was refused or got no reply, or no
 // meter can be polled; 2 for a bad configuration.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "history/history_command.h"
 #include "quality/quality_command.h"
 #include "runtime/host.h"
+#include "lines/scan.h"
 #include "service/stop_signals.h"
 
 #ifndef VEDHOST_DEFAULT_PLUGIN
@@ -71,6 +73,19 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "scan") {
+        ScanOptions scan;
+        std::string error;
+        if (!parseScanCommand({args.begin() + 1, args.end()}, scan, error)) {
+            std::cerr << "vedhost: " << error << " (see vedhost scan --help)" << std::endl;
+            return kExitConfig;
+        }
+        if (scan.help) {
+            std::cout << kScanUsage;
+            return 0;
+        }
+        return runScan(scan, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+    }
     Invocation invocation;
     std::string error;
     if (!parseInvocation(args, defaultPlugin(), invocation, error)) {

@@ -118,8 +118,7 @@ void Scheduler::replay(Meter& meter, const std::vector<unsigned char>& record,
     if (loaded) publishRounds(meter, seen.saved);
 }
 
-int writeRegisters(Meter& meter, int address, const std::vector<std::uint16_t>& values,
-                   bool many) {
+int writeRegisters(Meter& meter, int address, const std::vector<std::uint16_t>& values, bool many) {
     std::vector<std::uint16_t> in;
     in.push_back(static_cast<std::uint16_t>(address));
     in.insert(in.end(), values.begin(), values.end());

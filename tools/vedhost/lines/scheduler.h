@@ -26,6 +26,7 @@
 
 #include "config/host_options.h"
 #include "host/spmodbus.h"
+#include "hosting/event_log.h"
 #include "hosting/host_services.h"
 #include "hosting/publisher.h"
 #include "lines/line_options.h"
@@ -80,8 +81,7 @@ struct PollSettings {
 // register, 210 for several; `many` asks for 210 even for one) and carries
 // the exchange out at once; the outcome the meter's reply settled
 // (ved96_control::kWriteAcknowledged, kWriteRefused, or kWritePending for no
-// reply). On the
-// meter's line thread, holding the plug-in's turn.
+// reply). On the meter's line thread, holding the plug-in's turn.
 int writeRegisters(Meter& meter, int address, const std::vector<std::uint16_t>& values,
                    bool many);
 

@@ -3,9 +3,12 @@
 //       a bare libmodbus server answering every polled register from a
 //       mapping, the least a Modbus TCP server can do; prints "tcp HOST:PORT"
 //       and serves until killed
-//   modbus_server_bench load PORT CLIENTS SECONDS
+//   modbus_server_bench load PORT CLIENTS SECONDS [apart]
 //       CLIENTS connections reading the ten blocks of unit 1 in turn, flat
-//       out, for SECONDS; prints "reads_per_second N p50_us N p99_us N errors N"
+//       out, for SECONDS; prints "reads_per_second N p50_us N p99_us N errors N".
+//       With "apart" each client comes from an address of its own
+//       (127.0.0.2, 127.0.0.3, ...), as clients on other machines do.
+#include <arpa/inet.h>
 #include <modbus.h>
 #include <netinet/in.h>
 #include <sys/select.h>
@@ -72,7 +75,26 @@ int floorServer() {
     }
 }
 
-int load(int port, int clients, double seconds) {
+// A connection to 127.0.0.1:port from 127.0.0.<from>, handed to libmodbus.
+bool connectFrom(modbus_t* ctx, int port, int from) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(0x7F000000u | static_cast<unsigned>(from));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        return false;
+    }
+    modbus_set_socket(ctx, fd);
+    return true;
+}
+
+int load(int port, int clients, double seconds, bool apart) {
     std::atomic<long> reads{0}, errors{0};
     std::mutex mutex;
     std::vector<long> latencies;  // microseconds
@@ -82,7 +104,10 @@ int load(int port, int clients, double seconds) {
         threads.emplace_back([&, c] {
             modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
             modbus_set_slave(ctx, 1);
-            if (modbus_connect(ctx) != 0) {
+            const auto open = [&] {
+                return apart ? connectFrom(ctx, port, 2 + c) : modbus_connect(ctx) == 0;
+            };
+            if (!open()) {
                 ++errors;
                 modbus_free(ctx);
                 return;
@@ -101,7 +126,7 @@ int load(int port, int clients, double seconds) {
                     ++errors;
                     if (errno < MODBUS_ENOBASE) {  // the connection broke
                         modbus_close(ctx);
-                        modbus_connect(ctx);
+                        open();
                     }
                 }
             }
@@ -128,8 +153,8 @@ int load(int port, int clients, double seconds) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "floor") return floorServer();
-    if (mode == "load" && argc == 5)
-        return load(std::atoi(argv[2]), std::atoi(argv[3]), std::atof(argv[4]));
-    std::fprintf(stderr, "usage: modbus_server_bench floor | load PORT CLIENTS SECONDS\n");
+    if (mode == "load" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "apart")))
+        return load(std::atoi(argv[2]), std::atoi(argv[3]), std::atof(argv[4]), argc == 6);
+    std::fprintf(stderr, "usage: modbus_server_bench floor | load PORT CLIENTS SECONDS [apart]\n");
     return 2;
 }

@@ -2,7 +2,8 @@
 // latest round's record, with no exchange on the line, and write where the
 // configuration allows.
 //
-// One thread runs one poll(2) loop over non-blocking sockets: the listening
+// One thread, at a lower priority than the line threads (nice 10), runs one
+// poll(2) loop over non-blocking sockets: the listening
 // socket, every connection, and an eventfd that wakes it when a write has
 // been carried out on a meter's line. Nothing in the loop waits for a line:
 // a write is handed to the line's thread through the WriteRunner and its

@@ -16,13 +16,11 @@
 #include <memory>
 #include <regex>
 
-#include "processes.h"
+#include "mqtt_broker.h"
 
 namespace {
 
 using namespace e2e;
-
-constexpr auto kDeadline = 30000ms;
 
 // The ten blocks a ved96 is polled in: start register and count, from the
 // meter's register table.
@@ -42,18 +40,6 @@ std::string imageJson(int unit) {
             text += (text.size() > 1 ? ", \"" : "\"") + std::to_string(r) +
                     "\": " + std::to_string(imageValue(unit, r));
     return text + "}";
-}
-
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
 }
 
 // A raw TCP connection from `from`, for frames no client library sends.
@@ -336,29 +322,10 @@ TEST_F(ModbusServerE2E, RecordsOlderThanTheMaximumAgeAreNotServed) {
 }
 
 TEST_F(ModbusServerE2E, WritesWhereAllowedReachTheMeterEachAuditedOnce) {
-    const int broker = freePort();
-    const std::string brokerConfig =
-        dir_.write("mosquitto.conf", "listener " + std::to_string(broker) +
-                                         " 127.0.0.1\nallow_anonymous true\n" +
-                                         (getuid() == 0 ? "user root\n" : ""));
-    children_.push_back(std::make_unique<Child>(
-        std::vector<std::string>{env("MOSQUITTO", "/usr/sbin/mosquitto"), "-c", brokerConfig},
-        dir_ / "broker.out", dir_ / "broker.err", dir_.path().string()));
-    children_.push_back(std::make_unique<Child>(
-        std::vector<std::string>{env("MOSQUITTO_SUB", "/usr/bin/mosquitto_sub"), "-h", "127.0.0.1",
-                                 "-p", std::to_string(broker), "-t", "ved96/+/write", "-q", "1"},
-        dir_ / "sub.out", dir_ / "sub.err", dir_.path().string()));
-    // The subscriber is there once it hears what is published.
-    ASSERT_TRUE(eventually(
-        [&] {
-            std::string ignored;
-            run({env("MOSQUITTO_PUB", "/usr/bin/mosquitto_pub"), "-h", "127.0.0.1", "-p",
-                 std::to_string(broker), "-t", "ved96/0/write", "-m", "ready"},
-                ignored);
-            return readText(dir_ / "sub.out").find("ready") != std::string::npos;
-        },
-        kDeadline));
-    start("", {"--mqtt", "127.0.0.1:" + std::to_string(broker)});
+    Broker broker(dir_);
+    broker.start();
+    Subscriber subscriber(broker.port(), false, "", "", "ved96/+/write");
+    start("", {"--mqtt", broker.address()});
     Client c(port_), sim(simPort_);
 
     // Acknowledged: echoed, on the meter, and served from the next round.
@@ -395,16 +362,13 @@ TEST_F(ModbusServerE2E, WritesWhereAllowedReachTheMeterEachAuditedOnce) {
     }
     EXPECT_EQ(events[1]["values"][2].asInt(), 0);
     // One MQTT message each, under the meter's own topic.
+    ASSERT_TRUE(
+        eventually([&] { return subscriber.messages().size() >= std::size(audited); }, kDeadline));
     std::vector<Json::Value> messages;
-    ASSERT_TRUE(eventually(
-        [&] {
-            messages.clear();
-            for (const std::string& line : readLines(dir_ / "sub.out"))
-                if (line != "ready") messages.push_back(parseJson(line));
-            return messages.size() >= std::size(audited);
-        },
-        kDeadline))
-        << readText(dir_ / "sub.out");
+    for (const Message& m : subscriber.messages()) {
+        messages.push_back(parseJson(m.payload));
+        EXPECT_EQ(m.topic, "ved96/" + messages.back()["data_id"].asString() + "/write");
+    }
     EXPECT_EQ(messages.size(), std::size(audited));
     std::map<std::string, int> outcomes;
     for (const Json::Value& m : messages) ++outcomes[m["outcome"].asString()];

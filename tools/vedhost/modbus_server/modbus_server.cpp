@@ -110,6 +110,7 @@ class Loop {
 
     ~Loop() {
         for (auto& [id, c] : connections_) ::close(c.fd);
+        counts_.open = 0;
     }
 
     void run() {

@@ -192,8 +192,8 @@ class Loop {
             Client& client = clients_[address];
             if (connections_.size() >= options_.connections ||
                 client.connections >= options_.connectionsPerClient) {
+                ++counts_.turnedAway;  // counted before the client can see it
                 ::close(fd);
-                ++counts_.turnedAway;
                 if (client.connections == 0) clients_.erase(address);
                 continue;
             }

@@ -220,8 +220,9 @@ TEST(ConcernTables, EveryPlainRowShowsTheValueItStored) {
     // interval, rounds, timeout, plugin, report, show, events, plugin log,
     // the history's path, cap and commit window, the supply quality's
     // nominal voltage, the broker's port, user, password file, CA and queue,
-    // and the web view's files and limits.
-    EXPECT_EQ(checked, 22u);
+    // the web view's files and limits, and the Modbus server's maximum age,
+    // caps, budget and idle time-out.
+    EXPECT_EQ(checked, 27u);
 }
 
 TEST(ConcernTables, AConcernLeftOutStaysOff) {
@@ -234,7 +235,7 @@ TEST(ConcernTables, AConcernLeftOutStaysOff) {
             if (member == nullptr) continue;
             const std::string m = member;
             if (m.rfind("mqtt.", 0) == 0 || m.rfind("http.", 0) == 0 ||
-                m.rfind("quality.", 0) == 0) {
+                m.rfind("quality.", 0) == 0 || m.rfind("modbus_server.", 0) == 0) {
                 EXPECT_TRUE(table->show(i, config).isNull()) << m;
             }
         }
@@ -244,6 +245,7 @@ TEST(ConcernTables, AConcernLeftOutStaysOff) {
     EXPECT_FALSE(config.mqtt.has_value());
     EXPECT_FALSE(config.http.has_value());
     EXPECT_FALSE(config.quality.has_value());
+    EXPECT_FALSE(config.modbusServer.has_value());
 }
 
 }  // namespace

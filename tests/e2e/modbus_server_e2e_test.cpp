@@ -14,7 +14,6 @@
 #include <sys/socket.h>
 
 #include <memory>
-#include <regex>
 
 #include "mqtt_broker.h"
 
@@ -181,13 +180,14 @@ class ModbusServerE2E : public ::testing::Test {
         args.insert(args.end(), extra.begin(), extra.end());
         children_.push_back(std::make_unique<Child>(args, dir_ / "host.out", dir_ / "host.err",
                                                     dir_.path().string()));
-        const std::regex served("modbus server on 127\\.0\\.0\\.1:([0-9]+)\n");
+        const std::string mark = "vedhost: modbus server on 127.0.0.1:";
         ASSERT_TRUE(eventually(
             [&] {
-                std::smatch m;
                 const std::string err = readText(dir_ / "host.err");
-                if (!std::regex_search(err, m, served)) return false;
-                port_ = std::stoi(m[1]);
+                const auto at = err.find(mark);
+                if (at == std::string::npos || err.find('\n', at) == std::string::npos)
+                    return false;
+                port_ = std::stoi(err.substr(at + mark.size()));
                 return true;
             },
             kDeadline))
@@ -257,10 +257,14 @@ TEST_F(ModbusServerE2E, EveryClientReadsEveryBlockAsTheSimulatorHoldsIt) {
                     out),
                 0)
                 << out;
+            // "[6008]: \t0x0003": one line per register.
             std::vector<int> words;
-            const std::regex row("\\[([0-9]+)\\]:\\s+0x([0-9A-Fa-f]{4})");
-            for (std::sregex_iterator it(out.begin(), out.end(), row), end; it != end; ++it)
-                words.push_back(std::stoi((*it)[2], nullptr, 16));
+            std::istringstream lines(out);
+            for (std::string line; std::getline(lines, line);) {
+                const auto hex = line.find("]: \t0x");
+                if (line.rfind("[", 0) == 0 && hex != std::string::npos)
+                    words.push_back(std::stoi(line.substr(hex + 4), nullptr, 16));
+            }
             EXPECT_EQ(words, expected(unit, b));
         }
 

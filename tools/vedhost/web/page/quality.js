@@ -118,14 +118,17 @@ const VedQuality = (() => {
     const body = el('div');
     root.append(body);
     let chosen = '';
+    let asked = 0;  // the latest request: an older answer that comes later is dropped
     async function show() {
+      const ask = ++asked;
       let doc;
       try {
         doc = await fetchWeek(dataId, chosen);
       } catch (e) {
-        body.replaceChildren(el('div', { class: 'empty' }, e.message));
+        if (ask === asked) body.replaceChildren(el('div', { class: 'empty' }, e.message));
         return;
       }
+      if (ask !== asked) return;
       const week = el('select', { 'aria-label': 'week', 'data-role': 'quality-week' });
       for (const w of doc.weeks.slice().reverse()) {
         const o = el('option', { value: w.week }, w.week + (w.result ? ' (' + w.result + ')' : ''));

@@ -44,6 +44,21 @@ class Statement {
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Opens the history's file (flags as for sqlite3_open_v2) with a busy
+// time-out; on failure nothing stays open, `db` is null and `error` (when
+// asked for) says "cannot open history PATH: why".
+inline bool openFile(const std::string& path, int flags, int busyMs, sqlite3*& db,
+                     std::string* error = nullptr) {
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        if (error != nullptr) *error = "cannot open history " + path + ": " + sqlite3_errmsg(db);
+        sqlite3_close(db);
+        db = nullptr;
+        return false;
+    }
+    sqlite3_busy_timeout(db, busyMs);
+    return true;
+}
+
 inline bool exec(sqlite3* db, const char* sql, std::string* error = nullptr) {
     char* message = nullptr;
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);

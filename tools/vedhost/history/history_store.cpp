@@ -125,13 +125,7 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
         !consolidatedSignals(options_.signals, layout_, error))
         return false;
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        error = "cannot open history " + path + ": " + sqlite3_errmsg(db_);
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
-    }
-    sqlite3_busy_timeout(db_, 2000);
+    if (!openFile(path, flags, 2000, db_, &error)) return false;
     std::string why;
     if (!prepareSchema(readOnly, why)) {
         error = "history " + path + ": " + why;
@@ -505,14 +499,7 @@ std::vector<SeriesPoint> HistoryStore::series(unsigned dataId, const std::string
         return seriesFrom(db_, dataId, *signal, from, to, maxPoints);
     }
     std::lock_guard<std::mutex> lock(readMutex_);
-    if (reader_ == nullptr) {
-        if (sqlite3_open_v2(path_.c_str(), &reader_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(reader_);
-            reader_ = nullptr;
-            return {};
-        }
-        sqlite3_busy_timeout(reader_, 2000);
-    }
+    if (reader_ == nullptr && !openFile(path_, SQLITE_OPEN_READONLY, 2000, reader_)) return {};
     exec(reader_, "BEGIN");  // one snapshot for the whole query
     auto points = seriesFrom(reader_, dataId, *signal, from, to, maxPoints);
     exec(reader_, "COMMIT");

@@ -129,15 +129,9 @@ bool QualityStore::open(const std::string& path, bool readOnly, std::uint64_t ma
     memory_ = path.empty() || path == ":memory:";
     readOnly_ = readOnly;
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        error = "cannot open history " + path + ": " + sqlite3_errmsg(db_);
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
-    }
     // The history's writer commits beside this connection; its longest
     // commit (a backlog of tier steps) is waited for.
-    sqlite3_busy_timeout(db_, 5000);
+    if (!openFile(path, flags, 5000, db_, &error)) return false;
     std::string why;
     if (!prepare(readOnly, why)) {
         error = "history " + path + ": quality tables: " + why;
@@ -187,14 +181,7 @@ bool QualityStore::prepare(bool readOnly, std::string& error) {
 
 sqlite3* QualityStore::reader() {
     if (memory_ || readOnly_) return db_;
-    if (reader_ == nullptr) {
-        if (sqlite3_open_v2(path_.c_str(), &reader_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(reader_);
-            reader_ = nullptr;
-            return nullptr;
-        }
-        sqlite3_busy_timeout(reader_, 2000);
-    }
+    if (reader_ == nullptr && !openFile(path_, SQLITE_OPEN_READONLY, 2000, reader_)) return nullptr;
     return reader_;
 }
 

@@ -15,6 +15,7 @@
 
 #include <memory>
 
+#include "../support/loopback_client.h"
 #include "mqtt_broker.h"
 
 namespace {
@@ -41,48 +42,9 @@ std::string imageJson(int unit) {
     return text + "}";
 }
 
-// A raw TCP connection from `from`, for frames no client library sends.
-class RawClient {
-  public:
-    RawClient(int port, const char* from = "127.0.0.1") {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, from, &local.sin_addr);
-        bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<std::uint16_t>(port));
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    ~RawClient() { close(fd_); }
-    void send(const std::vector<std::uint8_t>& bytes) const {
-        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    }
-    std::vector<std::uint8_t> receive(std::size_t n) const {
-        std::vector<std::uint8_t> got;
-        const auto until = std::chrono::steady_clock::now() + 5s;
-        while (got.size() < n && std::chrono::steady_clock::now() < until) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            std::uint8_t buffer[512];
-            const ssize_t r = ::recv(fd_, buffer, std::min(sizeof buffer, n - got.size()), 0);
-            if (r <= 0) break;
-            got.insert(got.end(), buffer, buffer + r);
-        }
-        return got;
-    }
-    bool closedByServer() const {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0) return false;
-        std::uint8_t byte;
-        return ::recv(fd_, &byte, 1, MSG_PEEK) == 0 || errno == ECONNRESET;
-    }
-
-  private:
-    int fd_ = -1;
-};
+// A raw TCP connection from `from`, for frames no client library sends;
+// it never waits to send, as a client that stops reading would not.
+using RawClient = testnet::LoopbackClient;
 
 // The project's own libmodbus client, connected to 127.0.0.1:port.
 class Client {
@@ -308,9 +270,9 @@ TEST_F(ModbusServerE2E, EachRefusalItsException) {
     EXPECT_EQ(c.read(4, 0, 1).at(0), -11);     // a meter that does not answer
     // Counts libmodbus would not send.
     RawClient raw(port_);
-    raw.send({0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 0});
+    raw.sendNoWait({0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 0});
     EXPECT_EQ(raw.receive(9), (std::vector<std::uint8_t>{0, 1, 0, 0, 0, 3, 1, 0x83, 3}));
-    raw.send({0, 2, 0, 0, 0, 6, 1, 3, 0, 0, 0, 126});
+    raw.sendNoWait({0, 2, 0, 0, 0, 6, 1, 3, 0, 0, 0, 126});
     EXPECT_EQ(raw.receive(9), (std::vector<std::uint8_t>{0, 2, 0, 0, 0, 3, 1, 0x83, 3}));
     // The same client goes on reading.
     EXPECT_EQ(c.read(1, 0, 2), expected(1, {0, 2}));
@@ -391,13 +353,13 @@ TEST_F(ModbusServerE2E, HostileClientsLeavePollingAndOtherClientsUnharmed) {
           std::vector<std::uint8_t>{0, 1, 0, 9, 0, 6, 1, 3, 0, 0, 0, 1},
           std::vector<std::uint8_t>{0, 1, 0, 0, 0, 7, 1, 3, 0, 0, 0, 1, 0}}) {
         RawClient hostile(port_);
-        hostile.send(frame);
+        hostile.sendNoWait(frame);
         EXPECT_TRUE(hostile.closedByServer());
     }
     // A truncated header, left hanging; a client that never reads its
     // replies; a thousand connections at once.
     RawClient truncated(port_, "127.0.0.2");
-    truncated.send({0, 1, 0, 0});
+    truncated.sendNoWait({0, 1, 0, 0});
     RawClient deaf(port_, "127.0.0.3");
     std::vector<std::uint8_t> requests;
     for (int i = 0; i < 1000; ++i) {
@@ -415,7 +377,7 @@ TEST_F(ModbusServerE2E, HostileClientsLeavePollingAndOtherClientsUnharmed) {
                                           120};
         requests.insert(requests.end(), r.begin(), r.end());
     }
-    for (int i = 0; i < 10; ++i) deaf.send(requests);
+    for (int i = 0; i < 10; ++i) deaf.sendNoWait(requests);
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "../../support/loopback_client.h"
 #include "modbus_server/register_map.h"
 
 namespace vedhost {
@@ -27,53 +28,9 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
 // A client connection from `from` (any 127.x.y.z address is this machine).
-class Client {
+class Client : public testnet::LoopbackClient {
   public:
-    // `receiveBuffer`: the socket's receive buffer, when not the default.
-    Client(int port, const char* from = "127.0.0.1", int receiveBuffer = 0) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (receiveBuffer > 0)
-            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, from, &local.sin_addr);
-        bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<std::uint16_t>(port));
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-    }
-    ~Client() { ::close(fd_); }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool connected() const { return connected_; }
-    void send(const Bytes& bytes) const { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    // The next `n` bytes, or what came before the server closed or `limit` passed.
-    Bytes receive(std::size_t n, std::chrono::milliseconds limit = 5000ms) const {
-        Bytes got;
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (got.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-            std::uint8_t buffer[512];
-            const ssize_t r = ::recv(fd_, buffer, std::min(sizeof buffer, n - got.size()), 0);
-            if (r <= 0) break;
-            got.insert(got.end(), buffer, buffer + r);
-        }
-        return got;
-    }
-    // True when the server closed the connection within `limit`.
-    bool closedByServer(std::chrono::milliseconds limit = 5000ms) const {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(limit.count())) <= 0) return false;
-        std::uint8_t byte;
-        return ::recv(fd_, &byte, 1, MSG_PEEK) == 0 || errno == ECONNRESET;
-    }
+    using LoopbackClient::LoopbackClient;
     // One read of register 0 (count 1) of `unit`, answered in 11 bytes.
     Bytes readOne(std::uint16_t transaction = 1, std::uint8_t unit = 1) const {
         send(readRequest(transaction, unit));
@@ -94,9 +51,6 @@ class Client {
                 1};
     }
 
-  private:
-    int fd_ = -1;
-    bool connected_ = false;
 };
 
 const Bytes kReadAnswer = {0, 1, 0, 0, 0, 5, 1, 3, 2, 0x09, 0x01};

@@ -21,6 +21,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import IMAGES, QUALITY_ARGS, MissingTools, Rig, find_tools, wait_for  # noqa: E402
 
 try:
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select
 except ImportError:  # said by find_tools() before any test runs
@@ -61,15 +62,20 @@ def quality_text(driver, meter, role):
 
 
 def show_week(driver, meter, week):
-    """Chooses a week in the meter's panel; true once its criteria are shown."""
-    chooser = quality(driver, meter, "quality-week")
-    if chooser is None or week not in [o.get_attribute("value") for o in
-                                       chooser.find_elements(By.TAG_NAME, "option")]:
+    """Chooses a week in the meter's panel; true once its criteria are shown.
+    Choosing one draws the panel anew: an element of the drawing before is
+    gone, and the next try looks again."""
+    try:
+        chooser = quality(driver, meter, "quality-week")
+        if chooser is None or week not in [o.get_attribute("value") for o in
+                                           chooser.find_elements(By.TAG_NAME, "option")]:
+            return False
+        if chooser.get_attribute("value") != week:
+            Select(chooser).select_by_value(week)
+        link = quality(driver, meter, "quality-print")
+        return link is not None and link.get_attribute("href").endswith("week=" + week)
+    except StaleElementReferenceException:
         return False
-    if chooser.get_attribute("value") != week:
-        Select(chooser).select_by_value(week)
-    link = quality(driver, meter, "quality-print")
-    return link is not None and link.get_attribute("href").endswith("week=" + week)
 
 
 def keeps_screenshot(test):

@@ -57,8 +57,13 @@ def quality(driver, meter, role):
 
 
 def quality_text(driver, meter, role):
-    found = quality(driver, meter, role)
-    return found.text if found else None
+    """The text of an element of the meter's panel, or None while the panel is
+    being drawn anew."""
+    try:
+        found = quality(driver, meter, role)
+        return found.text if found else None
+    except StaleElementReferenceException:
+        return None
 
 
 def show_week(driver, meter, week):

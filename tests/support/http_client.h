@@ -23,9 +23,19 @@ struct Response {
     std::string body;
 };
 
-// A connected socket to 127.0.0.1:port, or -1.
-inline int connectTo(int port) {
+// A connected socket to 127.0.0.1:port, or -1; from the loopback address
+// `from` ("127.0.0.2") when one is given, as another client on the network.
+inline int connectTo(int port, const char* from = nullptr) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from != nullptr) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &source.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

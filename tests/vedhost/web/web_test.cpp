@@ -3,12 +3,14 @@
 // loopback (status codes, headers, authentication and the event stream).
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "../../support/http_client.h"
 #include "web/http_server.h"
@@ -518,6 +520,87 @@ TEST_F(Server, EventStreamSendsEachChangeAndCapsItsClients) {
     }
     EXPECT_TRUE(reopened);
     close(b);
+}
+
+// Idle connections, the way one client on the network can hold a small
+// server: connect and send nothing. While 300 of them are held from
+// 127.0.0.2 (each one the server closes replaced at once), requests from
+// 127.0.0.1 are answered within a second; and one that sends half a request
+// is closed after a few seconds.
+TEST_F(Server, IdleConnectionsFromOneAddressLeaveRoomForOthers) {
+    start();
+    constexpr std::size_t kHeld = 300;
+    std::atomic<bool> stop{false}, full{false};
+    std::atomic<std::size_t> closedByServer{0};
+    std::thread holder([&] {
+        std::vector<int> held;
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        std::size_t opened = 0;
+        while (!stop && std::chrono::steady_clock::now() < until && opened < 20 * kHeld) {
+            // Those the server closed (or refused with a status) go; new ones
+            // take their place.
+            for (std::size_t i = 0; i < held.size();) {
+                pollfd p{held[i], POLLIN, 0};
+                if (poll(&p, 1, 0) > 0) {
+                    close(held[i]);
+                    held[i] = held.back();
+                    held.pop_back();
+                    ++closedByServer;
+                } else {
+                    ++i;
+                }
+            }
+            while (held.size() < kHeld && opened < 20 * kHeld) {
+                const int fd = testhttp::connectTo(port_, "127.0.0.2");
+                if (fd < 0) break;
+                held.push_back(fd);
+                ++opened;
+            }
+            if (held.size() >= kHeld) full = true;
+            std::this_thread::sleep_for(5ms);
+        }
+        for (int fd : held) close(fd);
+    });
+    // Held, and the holder already busy replacing those the server let go.
+    const bool holding = [&] {
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while ((!full || closedByServer < kHeld) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        return full.load();
+    }();
+    EXPECT_TRUE(holding) << "the holder never had its connections open";
+    for (int i = 0; i < 5 && holding; ++i) {
+        SCOPED_TRACE("request " + std::to_string(i));
+        const auto asked = std::chrono::steady_clock::now();
+        const testhttp::Response r = testhttp::request(port_, "GET", "/api/meters", "", "", 5s);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - asked);
+        EXPECT_EQ(r.status, 200);
+        EXPECT_LT(took.count(), 1000) << "answered after " << took.count() << " ms";
+    }
+    // Beyond its share, the holder's connections were let go at once, and
+    // those it opened in their place too.
+    EXPECT_GE(closedByServer.load(), kHeld);
+    stop = true;
+    holder.join();
+
+    // Half a request, then nothing: closed within a few seconds, not held
+    // for half a minute.
+    const int half = testhttp::connectTo(port_, "127.0.0.3");
+    ASSERT_GE(half, 0);
+    ASSERT_TRUE(testhttp::sendAll(half, "GET /api/meters HTTP/1.1\r\nHost: x\r\n"));
+    const auto sent = std::chrono::steady_clock::now();
+    pollfd p{half, POLLIN, 0};
+    const int ready = poll(&p, 1, 15000);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
+    char byte;
+    EXPECT_EQ(ready, 1) << "still open after " << waited.count() << " ms";
+    EXPECT_LE(::recv(half, &byte, 1, MSG_DONTWAIT), 0) << "answered half a request";
+    EXPECT_LT(waited.count(), 10000);
+    close(half);
+    // And the server serves on.
+    EXPECT_EQ(testhttp::get(port_, "/api/meters").status, 200);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <microhttpd.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <list>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -26,7 +28,20 @@ constexpr const char* kSecurityPolicy =
 constexpr auto kKeepAlive = std::chrono::seconds(15);
 // A request line with its headers must fit here; a larger one is refused.
 constexpr std::size_t kConnectionMemory = 32 * 1024;
-constexpr unsigned kConnectionTimeoutSeconds = 30;
+// A connection quiet for this long is closed: one that has not sent its
+// request by then, or a kept-alive one between requests. Event streams wait
+// suspended and are not timed; their keep-alive comes every 15 s.
+constexpr unsigned kConnectionTimeoutSeconds = 5;
+// What a client beyond its address's share reads before its connection is
+// closed, in place of an answer to a request it may not have sent yet.
+const std::string& busyReply() {
+    static const std::string body = "{\"error\":\"too many connections from here\"}\n";
+    static const std::string reply =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return reply;
+}
 constexpr std::int64_t kHour = 3600;
 
 struct Reply {
@@ -59,7 +74,29 @@ bool sameSecret(const std::string& offered, const std::string& expected) {
     return diff == 0;
 }
 
+// A client's address without its port: what the per-address shares count.
+std::string addressOf(const sockaddr* address) {
+    if (address == nullptr) return {};
+    if (address->sa_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+        return std::string(reinterpret_cast<const char*>(&in->sin_addr), sizeof in->sin_addr);
+    }
+    if (address->sa_family == AF_INET6) {
+        const auto* in = reinterpret_cast<const sockaddr_in6*>(address);
+        return std::string(reinterpret_cast<const char*>(&in->sin6_addr), sizeof in->sin6_addr);
+    }
+    return {};
+}
+
 }  // namespace
+
+// Each connection's place in its address's share, from the moment it is
+// accepted until it closes.
+struct PeerConnection {
+    std::string address;
+    bool waiting = true;   // no complete request yet
+    bool refused = false;  // beyond its address's share: closed at once
+};
 
 // One event-stream client: what waits to be sent to it, and whether its
 // connection is suspended for want of anything to send.
@@ -85,6 +122,18 @@ struct HttpServer::Impl {
     bool stopping = false;
     std::condition_variable wake;
     std::thread keepAlive;
+
+    // Connections by client address: open, and open without a complete
+    // request yet. One address may hold most of the connections, and only a
+    // few of them idle, so idle connections from one client can never take
+    // every place (libmicrohttpd's own per-address limit would close the
+    // extra ones without a word; these read a 503 first).
+    struct Share {
+        std::size_t open = 0, waiting = 0;
+    };
+    std::mutex peersMutex;
+    std::map<std::string, Share> peers;
+    std::size_t openPerAddress = 0, waitingPerAddress = 0;
 
     Impl(HttpOptions o, WebState& s, const Presentation& p, HistoryReader* h)
         : options(std::move(o)), state(s), presentation(p), reader(h) {}
@@ -345,12 +394,87 @@ struct HttpServer::Impl {
         return user != nullptr && sameSecret(offered, credentials);
     }
 
+    // --- Connections ------------------------------------------------------------
+
+    void connectionStarted(MHD_Connection* c, void** socketContext) {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        auto* peer = new PeerConnection{addressOf(info != nullptr ? info->client_addr : nullptr)};
+        *socketContext = peer;
+        {
+            std::lock_guard<std::mutex> lock(peersMutex);
+            Share& share = peers[peer->address];
+            peer->refused = share.open >= openPerAddress || share.waiting >= waitingPerAddress;
+            if (!peer->refused) {
+                ++share.open;
+                ++share.waiting;
+            } else if (share.open == 0) {
+                peers.erase(peer->address);
+            }
+        }
+        if (!peer->refused) return;
+        // Told why, where the connection is plain text, and closed both ways:
+        // the server sees its end at once and frees its place.
+        const MHD_ConnectionInfo* fd =
+            MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (fd == nullptr) return;
+        if (options.tlsCert.empty())
+            (void)::send(fd->connect_fd, busyReply().data(), busyReply().size(),
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(fd->connect_fd, SHUT_RDWR);
+    }
+
+    void connectionClosed(void** socketContext) {
+        auto* peer = static_cast<PeerConnection*>(*socketContext);
+        if (peer == nullptr) return;
+        *socketContext = nullptr;
+        if (!peer->refused) {
+            std::lock_guard<std::mutex> lock(peersMutex);
+            const auto it = peers.find(peer->address);
+            if (it != peers.end()) {
+                --it->second.open;
+                if (peer->waiting) --it->second.waiting;
+                if (it->second.open == 0) peers.erase(it);
+            }
+        }
+        delete peer;
+    }
+
+    // False for a connection beyond its address's share; otherwise it no
+    // longer waits for its request.
+    bool requestArrived(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        auto* peer = info != nullptr ? static_cast<PeerConnection*>(info->socket_context) : nullptr;
+        if (peer == nullptr) return true;
+        if (peer->refused) return false;
+        if (peer->waiting) {
+            peer->waiting = false;
+            std::lock_guard<std::mutex> lock(peersMutex);
+            const auto it = peers.find(peer->address);
+            if (it != peers.end()) --it->second.waiting;
+        }
+        return true;
+    }
+
+    static void notify(void* cls, MHD_Connection* c, void** socketContext,
+                       MHD_ConnectionNotificationCode code) {
+        auto* self = static_cast<Impl*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            self->connectionStarted(c, socketContext);
+        else if (code == MHD_CONNECTION_NOTIFY_CLOSED)
+            self->connectionClosed(socketContext);
+    }
+
+    // --- Requests, continued ------------------------------------------------------
+
     MHD_Result handle(MHD_Connection* c, const char* urlText, const char* method,
                       std::size_t* uploadSize, void** context) {
         // A request body is never read: only GET and HEAD are served.
         const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
         const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
         if (*context == nullptr) {
+            if (!requestArrived(c)) return MHD_NO;
             // First call, headers only. Other methods are answered now, so
             // that their body is never read (and the connection is closed);
             // GET and HEAD on the next call, once the request is complete,
@@ -437,8 +561,13 @@ bool HttpServer::start(std::string& error) {
     if (found->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
     freeaddrinfo(found);
 
+    // Most of the places may go to one address, and a few of them to
+    // connections that have not asked yet; the rest stay for everyone else.
+    s.openPerAddress = o.connections - std::max<std::size_t>(1, o.connections / 8);
+    s.waitingPerAddress = std::max<std::size_t>(2, o.connections / 8);
     std::vector<MHD_OptionItem> items = {
         {MHD_OPTION_SOCK_ADDR, 0, &address},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Impl::notify), &s},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(o.connections), nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kConnectionMemory), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, nullptr},

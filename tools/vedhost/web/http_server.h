@@ -19,7 +19,10 @@
 //   /metrics                Prometheus' text format (metrics.h)
 //
 // GET and HEAD only (405 otherwise); requests and their headers must fit the
-// per-connection memory (431 or 413 otherwise). Event-stream clients are
+// per-connection memory (431 or 413 otherwise). A connection quiet for a few
+// seconds is closed; one client address may hold most of the connections but
+// only a few still waiting for their request, and one beyond that reads a 503
+// and is closed at once. Event-stream clients are
 // suspended connections, resumed when there is something to send; beyond
 // HttpOptions::eventClients a new one gets 503. Nothing a request does
 // reaches the line threads: they only ever take WebState's lock briefly.

@@ -114,7 +114,7 @@ class Rig:
         before, last = out.split()
         return before, last
 
-    def start_host(self, meters=(1, 2, 3), extra=()):
+    def start_host(self, meters=(1, 2, 3), extra=(), history=True):
         for m in meters:
             self.start_sim(m, IMAGES[m])
         config = {"lines": [{"tcp": f"127.0.0.1:{self.sims[m][1]}", "timeout_ms": 300,
@@ -125,7 +125,8 @@ class Rig:
         self.host = subprocess.Popen(
             [self.vedhost, "--config", self.path("vedhost.json"),
              "--presentation", os.path.join(self.source, "examples", "presentation.json"),
-             "--interval", self.interval, "--history", self.path("history.db"),
+             "--interval", self.interval,
+             *(["--history", self.path("history.db")] if history else []),
              "--plugin-log", self.path("plugin.log"), "--http", "127.0.0.1:0", *extra],
             stdout=open(self.path("host.out"), "w"), stderr=open(err, "w"))
         found = wait_for(lambda: re.search(r"web view on http://[^:]+:(\d+)/", open(err).read()))

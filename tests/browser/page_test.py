@@ -4,8 +4,9 @@ scaled as the presentation says, follow a change of the meter's values
 within two rounds, show a meter going offline when its simulator stops,
 draw a chart with points from the history, fit a 360 px wide screen, show
 each meter's supply-quality panel and the printable page of a week whose
-voltage ran high, and log no console error. A screenshot is kept when a
-check fails.
+voltage ran high, and log no console error. Served by a host that keeps no
+history, the page asks for none, says so where the chart would be, and logs
+no console error either. A screenshot is kept when a check fails.
 
 Run: page_test.py VEDHOST VED96_SIM SOURCE_DIR OUT_DIR [--screenshot FILE]
                   [--quality-screenshots DIR]
@@ -253,6 +254,47 @@ class Page(unittest.TestCase):
 
     @keeps_screenshot
     def test_9_no_console_error(self):
+        errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(errors, [])
+
+
+class PageWithoutHistory(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.rig = Rig(ARGS["vedhost"], ARGS["sim"], ARGS["source"])
+        try:
+            cls.rig.start_host(meters=(1, 2), history=False)
+            cls.driver = cls.rig.browser()
+            cls.driver.get(cls.rig.url)
+        except BaseException:
+            cls.rig.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.rig.close()
+
+    def note(self, meter):
+        found = self.driver.find_elements(
+            By.CSS_SELECTOR, f'section[data-meter="{meter}"] .chart .empty')
+        return found[0].text if found else None
+
+    @keeps_screenshot
+    def test_1_the_chart_says_no_history_is_kept(self):
+        for meter in (1, 2):
+            self.assertTrue(wait_for(lambda: status(self.driver, meter) == "online"))
+            self.assertTrue(wait_for(lambda: "no history is kept" in (self.note(meter) or "")),
+                            f"chart note: {self.note(meter)!r}")
+        # There is nothing to choose, and nothing was asked for.
+        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "[data-role=chart-signal]"), [])
+        asked = self.driver.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name)"
+            ".filter(n => n.includes('api/history'))")
+        self.assertEqual(asked, [])
+
+    @keeps_screenshot
+    def test_9_no_console_error(self):
+        self.assertTrue(wait_for(lambda: self.note(2)))
         errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 

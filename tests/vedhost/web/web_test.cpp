@@ -443,6 +443,26 @@ TEST_F(Server, QualityWeeksAndTheirArgumentsChecked) {
     EXPECT_EQ(asked[1], std::make_pair(1u, std::string("2026-W49")));
 }
 
+// The page asks for a chart only where there is a history to draw it from.
+TEST_F(Server, HealthSaysWhetherAHistoryIsKept) {
+    for (const bool kept : {false, true}) {
+        SCOPED_TRACE(kept ? "with a history" : "without");
+        SeriesSource series;
+        if (kept)
+            series = [](unsigned, const std::string&, std::int64_t, std::int64_t, std::size_t) {
+                return std::vector<ChartPoint>{};
+            };
+        start({}, series);
+        testhttp::Response r = testhttp::get(port_, "/api/health");
+        EXPECT_EQ(r.status, 200);
+        EXPECT_EQ(r.headers["content-type"].rfind("application/json", 0), 0u);
+        EXPECT_EQ(parsed(r.body)["history"]["kept"], kept) << r.body;
+        state_.onChange({});
+        server_->stop();
+        server_.reset();
+    }
+}
+
 TEST_F(Server, BasicAuthentication) {
     HttpOptions o;
     o.credentials = "viewer:s3cret";

@@ -277,6 +277,13 @@ struct HttpServer::Impl {
         return jsonReply(document);
     }
 
+    // What the page needs to know of the host beside its meters.
+    Reply health(const std::string&, MHD_Connection*) {
+        Json::Value out(Json::objectValue);
+        out["history"]["kept"] = reader != nullptr;
+        return jsonReply(out);
+    }
+
     Reply metrics(const std::string&, MHD_Connection*) {
         return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", state.metrics()};
     }
@@ -290,6 +297,7 @@ struct HttpServer::Impl {
         {"/api/meters", false, &Impl::meters},   {"/api/meters/", true, &Impl::meter},
         {"/api/alarms", false, &Impl::alarms},   {"/api/signals", false, &Impl::signals},
         {"/api/history", false, &Impl::history}, {"/api/quality", false, &Impl::qualityWeek},
+        {"/api/health", false, &Impl::health},
         {"/metrics", false, &Impl::metrics},
     };
 

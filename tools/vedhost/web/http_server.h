@@ -14,6 +14,7 @@
 //   /api/quality?data_id=&week=
 //                           a meter's supply-quality week ("2026-W49"; the
 //                           newest when not given), quality_report.h
+//   /api/health             the host beside its meters: {"history": {"kept"}}
 //   /api/events             server-sent events: "meter" with the meter's
 //                           state after each change; a comment every 15 s
 //   /metrics                Prometheus' text format (metrics.h)

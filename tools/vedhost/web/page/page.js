@@ -1,6 +1,7 @@
 // The meters' page: one panel per meter, filled from /api/meters and kept
-// live by the event stream (/api/events); the charts come from /api/history,
-// the supply-quality panels (quality.js) from /api/quality.
+// live by the event stream (/api/events); the charts come from /api/history
+// when the host keeps a history (/api/health says whether it does), the
+// supply-quality panels (quality.js) from /api/quality.
 'use strict';
 
 // The table: a quantity per row, its three phases and total (or mean) in the
@@ -25,6 +26,7 @@ const CHART_POINTS = 500;
 const W = 600, H = 200, PAD_L = 48, PAD_B = 18, PAD_T = 6;
 
 let signals = {};      // id -> {label, unit}
+let historyKept = true;
 const panels = new Map();  // data id -> panel state
 let qualityKept = false;   // the host keeps a supply-quality report
 
@@ -83,21 +85,25 @@ function makePanel(meter) {
   p.chartRange = chartRange;
   chartSignal.addEventListener('change', () => loadChart(p));
   chartRange.addEventListener('change', () => loadChart(p));
+  // Without a history there is nothing to ask for: the chart says so.
+  const chart = historyKept
+    ? el('div', { class: 'chart' }, el('div', { class: 'controls' }, chartSignal, chartRange),
+         p.chartSvg, p.chartNote)
+    : el('div', { class: 'chart' }, p.chartNote);
+  if (!historyKept) p.chartNote.textContent = 'no history is kept (vedhost runs without --history)';
 
   p.root = el('section', { class: 'panel', id: 'meter-' + id, 'data-meter': id },
     el('div', { class: 'head' }, el('h2', {}, 'Meter ' + id), p.status,
        el('span', { class: 'where' }, `slave ${meter.slave} on ${meter.line}`)),
     el('div', {}, p.age, ' ', p.counters),
-    p.table, p.alarms,
-    el('div', { class: 'chart' }, el('div', { class: 'controls' }, chartSignal, chartRange),
-       p.chartSvg, p.chartNote));
+    p.table, p.alarms, chart);
   if (qualityKept) {
     p.quality = VedQuality.panel(id);
     p.root.append(p.quality.root);
   }
   document.getElementById('meters').append(p.root);
   panels.set(id, p);
-  loadChart(p);
+  if (historyKept) loadChart(p);
   return p;
 }
 
@@ -191,13 +197,16 @@ function connect() {
 }
 
 async function start() {
-  const [s, m, q] = await Promise.all([fetch('api/signals'), fetch('api/meters'), fetch('api/quality')]);
+  const [s, m, q, h] = await Promise.all([fetch('api/signals'), fetch('api/meters'),
+    fetch('api/quality'), fetch('api/health')]);
   for (const row of await s.json()) signals[row.id] = row;
   qualityKept = q.ok && (await q.json()).kept === true;
+  const health = h.ok ? await h.json() : {};
+  historyKept = !health.history || health.history.kept !== false;
   for (const meter of await m.json()) update(meter);
   connect();
   setInterval(() => panels.forEach(showAge), 1000);
-  setInterval(() => panels.forEach(loadChart), 30000);
+  if (historyKept) setInterval(() => panels.forEach(loadChart), 30000);
   // The ten-minute values grow every ten minutes.
   setInterval(() => panels.forEach(p => p.quality && p.quality.refresh()), 600000);
 }

@@ -123,9 +123,21 @@ class Scratch {
 
 class Child {
   public:
-    // Starts argv[0] with stdout and stderr in the given files, in `cwd`.
+    // Starts argv[0] with stdout and stderr in the given files, in `cwd`;
+    // `environment` ("NAME=VALUE") is added to this process's, each
+    // replacing a variable of the same name.
     Child(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
-          const std::string& cwd) {
+          const std::string& cwd, const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> envs;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            bool replaced = false;
+            for (const auto& mine : environment)
+                replaced = replaced ||
+                           entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
+            if (!replaced) envs.push_back(entry);
+        }
+        envs.insert(envs.end(), environment.begin(), environment.end());
         pid_ = fork();
         if (pid_ == 0) {
             const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -135,10 +147,12 @@ class Child {
             const int null = open("/dev/null", O_RDONLY);
             dup2(null, 0);
             if (chdir(cwd.c_str()) != 0) _exit(126);
-            std::vector<char*> args;
+            std::vector<char*> args, vars;
             for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
-            execv(args[0], args.data());
+            for (const auto& v : envs) vars.push_back(const_cast<char*>(v.c_str()));
+            vars.push_back(nullptr);
+            execve(args[0], args.data(), vars.data());
             _exit(127);
         }
     }

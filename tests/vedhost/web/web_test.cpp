@@ -230,6 +230,34 @@ TEST(WebState, StatusCountersAndTheStateMessage) {
     EXPECT_EQ(state.meter(1)["values"]["phase_voltage_a"].asDouble(), 230.1);
 }
 
+// The age of a meter's last round as the page and the API show it, while the
+// wall clock steps: counted by the monotonic clock, never negative, never
+// decades.
+TEST(WebState, AgesThroughStepsOfTheWallClock) {
+    const Presentation p;
+    WebState state(p);
+    state.addMeter(1, "rtu /dev/ttyS0", 1);
+    std::int64_t wall = 1796000000, mono = 500000;  // seconds, milliseconds
+    state.setClock(
+        [&] { return std::chrono::system_clock::time_point(std::chrono::seconds(wall)); });
+    state.setMonotonic([&] { return mono; });
+    state.round(1, reportOf({{"phase_voltage_a", 2301}}));
+    struct Step {
+        std::int64_t wallBy, monoMsBy;
+        std::int64_t age;  // expected, by hand
+    } steps[] = {
+        {3, 3000, 3},                   // time passing
+        {-86400, 2000, 5},              // the wall clock a day back
+        {20 * 365 * 86400LL, 1000, 6},  // and twenty years ahead
+        {-20 * 365 * 86400LL, 400, 6},  // and back
+    };
+    for (const Step& s : steps) {
+        wall += s.wallBy;
+        mono += s.monoMsBy;
+        EXPECT_EQ(state.meter(1)["age_seconds"].asInt64(), s.age) << "wall " << wall;
+    }
+}
+
 // --- The server ----------------------------------------------------------------------
 
 using ChartPoint = SeriesPoint;

@@ -53,6 +53,9 @@ bool HistoryStore::consolidate(bool& more) {
             std::int64_t& done = known->second;
             // A step has ended once a round at or after its end is stored.
             const std::int64_t end = floorTo(std::min(now_, sourceDone), step);
+            // Time went back (a step of the wall clock back that held): the
+            // steps from there on are made again, with the rows now in them.
+            if (done > end) done = end;
             if (done >= end) {
                 sourceDone = done;
                 continue;

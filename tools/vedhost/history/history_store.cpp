@@ -133,6 +133,7 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
         db_ = nullptr;
         return false;
     }
+    clock_ = HistoryClock(options_.earliestMs);
     if (!readOnly) {
         writable_ = true;
         // A commit holds at most a quarter of the WAL's checkpoint size.
@@ -162,37 +163,76 @@ bool HistoryStore::save(unsigned dataId, std::int64_t unixMs, const std::string&
         return false;
     }
     bool late = false, wake = false;
+    std::string said;  // a line about the clock, printed unlocked
+    HistoryClock::Stamp stamp{true, unixMs, false};
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
-        if (queued_ == 0) {
-            firstQueued_ = std::chrono::steady_clock::now();
-            wake = true;  // the writer starts the window's clock
+        if (options_.monotonicMs) {
+            stamp = clock_.stamp({unixMs, options_.monotonicMs()});
+            const auto change = clock_.lastChange();
+            if (!stamp.keep) {
+                // No time to stamp the round with: polled and published, not stored.
+                if (notStoredUnset_ == 0)
+                    said = "vedhost: history: the clock reads " + time +
+                           ", before this release was built (" +
+                           localText(options_.earliestMs / 1000) +
+                           "); rounds are not stored until it is set";
+                ++notStored_;
+                ++notStoredUnset_;
+            }
+            if (change == HistoryClock::Change::Set) {
+                said = "vedhost: history: the clock is set; storing rounds from " + time + "; " +
+                       std::to_string(notStoredUnset_) +
+                       (notStoredUnset_ == 1 ? " round was" : " rounds were") + " not stored";
+                notStoredUnset_ = 0;
+            } else if (change == HistoryClock::Change::Followed) {
+                said = "vedhost: history: the wall clock held its step of " +
+                       spanText(clock_.lastStepMs()) +
+                       (clock_.lastStepMs() > 0 ? " forward" : " back") +
+                       " for an hour; rows follow it from " + time;
+            }
         }
-        if (queued_ >= kQueueLimit) {
-            // The disk has not taken a record for thousands of rounds: the
-            // oldest queued one goes, and counts as not stored.
-            std::rotate(queue_.begin(), queue_.begin() + 1, queue_.begin() + queued_);
-            --queued_;
-            ++writtenTotal_;
-            ++notStored_;
-            ++notStoredSinceStop_;
-            late = !stopped_;
-            stopped_ = true;
-        }
-        // Slots are reused with their buffers: a round allocates nothing here.
-        if (queued_ == queue_.size()) queue_.emplace_back();
-        Pending& slot = queue_[queued_++];
-        slot.dataId = dataId;
-        slot.unixMs = unixMs;
-        slot.time.assign(time);
-        slot.record.assign(data, data + length);
-        ++queuedTotal_;
-        wake = wake || queued_ == batchLimit_;
+        if (stamp.keep) queueLocked(dataId, stamp, time, data, length, wake, late);
     }
+    if (!said.empty()) std::cerr << said << std::endl;
     if (late)
         std::cerr << "vedhost: history: storing stopped: the disk does not keep up" << std::endl;
     if (wake || late) queueChanged_.notify_all();
     return true;
+}
+
+void HistoryStore::queueLocked(unsigned dataId, const HistoryClock::Stamp& stamp,
+                               const std::string& time, const unsigned char* data,
+                               std::size_t length, bool& wake, bool& late) {
+    if (queued_ == 0) {
+        firstQueued_ = std::chrono::steady_clock::now();
+        wake = true;  // the writer starts the window's clock
+    }
+    if (queued_ >= kQueueLimit) {
+        // The disk has not taken a record for thousands of rounds: the
+        // oldest queued one goes, and counts as not stored.
+        std::rotate(queue_.begin(), queue_.begin() + 1, queue_.begin() + queued_);
+        --queued_;
+        ++writtenTotal_;
+        ++notStored_;
+        ++notStoredSinceStop_;
+        late = !stopped_;
+        if (late) stoppedAtMs_ = nowMs();
+        stopped_ = true;
+    }
+    // Slots are reused with their buffers: a round allocates nothing here.
+    if (queued_ == queue_.size()) queue_.emplace_back();
+    Pending& slot = queue_[queued_++];
+    slot.dataId = dataId;
+    slot.unixMs = stamp.ms;
+    if (stamp.borne)
+        slot.time =
+            timestamp(std::chrono::system_clock::time_point(std::chrono::milliseconds(stamp.ms)));
+    else
+        slot.time.assign(time);
+    slot.record.assign(data, data + length);
+    ++queuedTotal_;
+    wake = wake || queued_ == batchLimit_;
 }
 
 void HistoryStore::flush() {
@@ -208,6 +248,21 @@ void HistoryStore::flush() {
 long HistoryStore::roundsNotStored() const {
     std::lock_guard<std::mutex> lock(queueMutex_);
     return notStored_;
+}
+
+StoreHealth HistoryStore::health() const {
+    StoreHealth h;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        h.storing = !stopped_;
+        h.stoppedAtMs = stopped_ ? stoppedAtMs_ : 0;
+        h.stored = storedTotal_;
+        h.notStored = static_cast<std::uint64_t>(notStored_);
+    }
+    if (path_ != ":memory:" && !path_.empty())
+        h.bytes = fileBytes(path_) + fileBytes(path_ + "-wal") + fileBytes(path_ + "-shm");
+    h.maxBytes = options_.maxBytes;
+    return h;
 }
 
 void HistoryStore::writerLoop() {
@@ -269,10 +324,13 @@ void HistoryStore::commitTaken(const Pending* batch, std::size_t count,
             if (!stored) {
                 notStored_ += static_cast<long>(count);
                 notStoredSinceStop_ += static_cast<long>(count);
+            } else {
+                storedTotal_ += count;
             }
             const bool wasStopped = stopped_;
             const long lost = notStoredSinceStop_;
             stopped_ = !stored;
+            if (!stored && !wasStopped) stoppedAtMs_ = nowMs();
             if (stored) notStoredSinceStop_ = 0;
             if (!stored && !wasStopped)
                 std::cerr << "vedhost: history: storing stopped: " << error << std::endl;
@@ -337,13 +395,29 @@ bool HistoryStore::writeBatch(const Pending* batch, std::size_t count, bool& ful
         return false;
     };
     if (!exec(db_, "BEGIN IMMEDIATE")) return fail();
-    for (const Pending& p : Range{batch, count}) now_ = std::max(now_, p.unixMs / 1000);
+    // The newest time stored. Kept to the monotonic clock, it is the time of
+    // this batch, which goes back when the wall clock's step back has held;
+    // otherwise the newest ever saved.
+    if (count > 0 && options_.monotonicMs) {
+        std::int64_t newest = std::numeric_limits<std::int64_t>::min();
+        for (const Pending& p : Range{batch, count}) newest = std::max(newest, p.unixMs / 1000);
+        now_ = newest;
+    } else {
+        for (const Pending& p : Range{batch, count}) now_ = std::max(now_, p.unixMs / 1000);
+    }
     makeRoom(need, limit);
     if (!insertBatch(batch, count)) return fail();
     for (const Pending& p : Range{batch, count}) meters_.insert(p.dataId);
     bool more = false;
     if (!consolidate(more)) return fail();
-    if (now_ - lastAgeTrim_ >= 3600 && !trimTiersByAge()) return fail();
+    // Rows go for their age only by a time that has held for an hour.
+    bool settled = true;
+    if (options_.monotonicMs) {
+        std::lock_guard<std::mutex> lock(queueMutex_);  // the clock is the saving threads'
+        settled = clock_.settled(options_.monotonicMs());
+    }
+    if (settled && (now_ - lastAgeTrim_ >= 3600 || now_ < lastAgeTrim_) && !trimTiersByAge())
+        return fail();
     if (!exec(db_, "COMMIT")) return fail();
     {
         std::lock_guard<std::mutex> lock(queueMutex_);

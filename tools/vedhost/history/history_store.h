@@ -19,12 +19,17 @@
 // full records but each meter's newest. The same retention makes room when
 // the disk is full: storing stops (one line on stderr), room is made inside
 // the file, and storing resumes by itself (one line, with the rounds lost).
+//
+// Time. Rows are stamped, and the tiers made and trimmed, by the time of
+// history_clock.h when the options give a monotonic clock: a wall clock that
+// steps away from it for less than an hour neither deletes nor skips a row.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,6 +39,7 @@
 #include <vector>
 
 #include "common/local_time.h"
+#include "history/history_clock.h"
 #include "history/history_reader.h"
 #include "history/history_tiers.h"
 
@@ -66,6 +72,20 @@ struct StoreOptions {
     std::vector<TierShape> tiers = defaultTiers();
     std::vector<std::string> signals;      // consolidated beside the default ones
     std::int64_t fullFloorSeconds = 3600;  // full records given up after the tiers' oldest
+    // Set: the history keeps to the wall clock only as far as this monotonic
+    // clock bears it out (history_clock.h), and a wall time before
+    // earliestMs is a clock not set. Empty: the times saved are taken as they
+    // are (tools, tests of simulated years).
+    std::function<std::int64_t()> monotonicMs;
+    std::int64_t earliestMs = 0;
+};
+
+// How the store is doing, for /metrics, the service status and the page.
+struct StoreHealth {
+    bool storing = true;                      // the latest commit succeeded
+    std::int64_t stoppedAtMs = 0;             // unix ms storing stopped, while it is stopped
+    std::uint64_t stored = 0, notStored = 0;  // rounds since open
+    std::uint64_t bytes = 0, maxBytes = 0;    // the files together, and the cap
 };
 
 struct TierExtent {
@@ -130,8 +150,12 @@ class HistoryStore : public HistoryReader {
     // Sizes and the span of each tier.
     StoreInfo info();
 
-    // Rounds queued but not stored (a full disk, an I/O error) since open.
+    // Rounds queued but not stored (a full disk, an I/O error, a clock not
+    // set) since open.
     long roundsNotStored() const;
+    // Whether it stores, what it stored and did not, its size; cheap enough
+    // for every request of /metrics (the files' sizes are read, nothing else).
+    StoreHealth health() const;
 
   private:
     struct Pending {
@@ -145,6 +169,10 @@ class HistoryStore : public HistoryReader {
         std::map<unsigned, std::int64_t> doneThrough;  // per meter: steps before this are made
     };
 
+    // Puts a record in the queue, with `queueMutex_` held; `wake` when the
+    // writer should look, `late` when the queue was full.
+    void queueLocked(unsigned dataId, const HistoryClock::Stamp& stamp, const std::string& time,
+                     const unsigned char* data, std::size_t length, bool& wake, bool& late);
     bool prepareSchema(bool readOnly, std::string& error);
     bool migrate(std::string& error);
     void writerLoop();
@@ -174,7 +202,8 @@ class HistoryStore : public HistoryReader {
     std::vector<Tier> tiers_;
     std::set<unsigned> meters_;                   // meters with records the tiers may still need
     bool upgraded_ = false;                       // the file was of an older release
-    std::int64_t now_ = 0;                        // newest record time seen, unix seconds
+    std::int64_t now_ = 0;                        // newest record time, unix seconds
+    HistoryClock clock_;                          // the time rows are stamped with
     std::int64_t lastAgeTrim_ = 0;                // when the tiers were last trimmed by age
     std::optional<std::int64_t> diskLimitPages_;  // the file may not grow: the disk is full
     std::int64_t limitPages_ = 0;                 // the cap, or an older file's size when larger
@@ -199,7 +228,10 @@ class HistoryStore : public HistoryReader {
     bool stopping_ = false, flushing_ = false, moreWork_ = false;
     std::uint64_t queuedTotal_ = 0, writtenTotal_ = 0;  // records queued and handled
     bool stopped_ = false;  // storing has stopped; the next success says so
+    std::int64_t stoppedAtMs_ = 0;
     long notStored_ = 0, notStoredSinceStop_ = 0;
+    std::uint64_t storedTotal_ = 0;
+    long notStoredUnset_ = 0;  // rounds of a clock not set, since it was last set
     std::thread writer_;
 };
 

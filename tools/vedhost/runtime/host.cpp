@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "common/parse.h"
+#include "common/wall_clock.h"
+#include "health/clock_watch.h"
 #include "lines/modbus_line.h"
 #include "service/service_notify.h"
 #include "service/stop_signals.h"
@@ -80,6 +82,10 @@ bool Host::openHistory(std::string& error) {
     options.commitSeconds = config_.history.commitSeconds;
     options.tiers = config_.history.tiers;
     options.signals = config_.history.signals;
+    // The history trusts the wall clock as far as the monotonic one bears it
+    // out, and not at all before this release was built.
+    options.monotonicMs = monotonicMs;
+    options.earliestMs = releaseBuiltMs();
     if (!history_.open(config_.history.path, false, error, options)) return false;
     historySink_ = std::make_unique<HistorySink>(history_);
     publishers_.add(historySink_.get());
@@ -310,7 +316,9 @@ void Host::serve(Scheduler& scheduler) {
     warnSlowLines(config_.lines, service.watchdogInterval());
     const auto [polled, answering] = scheduler.metersAnswering();
     service.ready(answeringStatus(polled, answering));
+    ClockWatch clock;
     while (!scheduler.finished()) {
+        clock.check(readClocks(), std::cerr);
         if (stopRequested(std::chrono::milliseconds(100))) {
             std::cerr << "vedhost: stopping" << std::endl;
             service.stopping();

@@ -1,5 +1,7 @@
 #include "web/web_state.h"
 
+#include <algorithm>
+
 #include "common/json_file.h"
 #include "hosting/event_log.h"
 #include "presentation/alarm_tracker.h"
@@ -33,6 +35,7 @@ void WebState::addMeter(unsigned dataId, const std::string& line, int slave) {
 
 void WebState::round(unsigned dataId, const Json::Value& report) {
     const auto now = clock_();
+    const std::int64_t mono = monotonic_();
     std::string line;
     int slave = 0;
     {
@@ -52,6 +55,7 @@ void WebState::round(unsigned dataId, const Json::Value& report) {
         v.state = std::move(state);
         v.stateText = std::move(text);
         v.lastRound = now;
+        v.lastRoundMono = mono;
         ++v.rounds;
     }
     changed(dataId);
@@ -132,12 +136,14 @@ Json::Value alarmJson(const Json::Value& dataId, const std::string& alarmId, con
 
 }  // namespace
 
-std::string WebState::viewText(const View& v, std::chrono::system_clock::time_point now) const {
+std::string WebState::viewText(const View& v, std::chrono::system_clock::time_point,
+                               std::int64_t monoNow) const {
     Json::Value m(Json::objectValue);
     m["status"] = statusText(static_cast<int>(v.status));
     if (v.lastRound) {
         m["last_round"] = Json::Int64(unixSeconds(*v.lastRound));
-        m["age_seconds"] = Json::Int64(unixSeconds(now) - unixSeconds(*v.lastRound));
+        // Counted by the monotonic clock: the wall clock may have stepped.
+        m["age_seconds"] = Json::Int64(std::max<std::int64_t>(0, monoNow - v.lastRoundMono) / 1000);
     }
     m["rounds"] = Json::UInt64(v.rounds);
     m["exchanges"] = Json::UInt64(v.exchanges);
@@ -159,18 +165,20 @@ std::string WebState::viewText(const View& v, std::chrono::system_clock::time_po
 
 std::string WebState::meterText(unsigned dataId) const {
     const auto now = clock_();
+    const std::int64_t mono = monotonic_();
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = meters_.find(dataId);
-    return it == meters_.end() ? std::string() : viewText(it->second, now);
+    return it == meters_.end() ? std::string() : viewText(it->second, now, mono);
 }
 
 std::string WebState::metersText() const {
     const auto now = clock_();
+    const std::int64_t mono = monotonic_();
     std::string all = "[";
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [id, v] : meters_) {
         if (all.size() > 1) all += ',';
-        all += viewText(v, now);
+        all += viewText(v, now, mono);
     }
     return all + "]";
 }

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "common/wall_clock.h"
 #include "hosting/publisher.h"
 #include "presentation/alarm_tracker.h"
 #include "presentation/presentation.h"
@@ -72,9 +73,20 @@ class WebState : public Publisher {
     // Every meter in Prometheus' text format.
     std::string metrics() const;
 
-    // The clock the ages are taken from; tests set their own.
+    // The clock the times shown are read from; tests set their own, which
+    // then counts the ages too.
     void setClock(std::function<std::chrono::system_clock::time_point()> clock) {
         clock_ = std::move(clock);
+        monotonic_ = [c = clock_] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(c().time_since_epoch())
+                .count();
+        };
+    }
+    // The clock ages are counted by (milliseconds), apart from the wall
+    // clock, so a step of the wall clock never shows a negative age or one of
+    // decades.
+    void setMonotonic(std::function<std::int64_t()> monotonic) {
+        monotonic_ = std::move(monotonic);
     }
 
   private:
@@ -89,13 +101,15 @@ class WebState : public Publisher {
         std::string stateText;  // presentedJson(state)
         enum class Status { Unknown, Online, Offline } status = Status::Unknown;
         std::optional<std::chrono::system_clock::time_point> lastRound;
+        std::int64_t lastRoundMono = 0;  // the monotonic clock's time of it
         std::uint64_t rounds = 0, exchanges = 0, timeouts = 0, errors = 0;
         AlarmTracker alarms;                  // which alarm checks are news
         std::map<std::string, Alarm> raised;  // under the tracker's names, in their order
         std::deque<Alarm> cleared;
     };
 
-    std::string viewText(const View& view, std::chrono::system_clock::time_point now) const;
+    std::string viewText(const View& view, std::chrono::system_clock::time_point now,
+                         std::int64_t monoNow) const;
     void changed(unsigned dataId) const {
         if (listener_) listener_(dataId);
     }
@@ -105,6 +119,7 @@ class WebState : public Publisher {
     std::function<std::chrono::system_clock::time_point()> clock_ = [] {
         return std::chrono::system_clock::now();
     };
+    std::function<std::int64_t()> monotonic_ = monotonicMs;
     mutable std::mutex mutex_;
     std::map<unsigned, View> meters_;  // the set of meters is fixed before polling
 };

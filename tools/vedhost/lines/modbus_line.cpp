@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <thread>
 
+#include "common/wall_clock.h"
 #include "hosting/event_log.h"
 #include "hosting/host_services.h"
 #include "hosting/plugin_turn.h"
@@ -37,8 +39,50 @@ ModbusLine::~ModbusLine() {
     if (ctx_ != nullptr) modbus_free(ctx_);
 }
 
+ModbusLine::Health ModbusLine::health() const {
+    std::lock_guard<std::mutex> lock(healthMutex_);
+    return health_;
+}
+
 bool ModbusLine::connect(std::string& error) {
     if (connected_) return true;
+    const bool rtu = config_.kind == LineConfig::Kind::Rtu;
+    const auto now = std::chrono::steady_clock::now();
+    if (rtu && gone_ && !reopen_.due(now)) {
+        std::lock_guard<std::mutex> lock(healthMutex_);
+        error = config_.name() + ": adapter gone: " + health_.error;
+        return false;
+    }
+    // Every failed attempt at a serial device counts towards the next wait.
+    auto failed = [&](const std::string& why) {
+        error = why;
+        if (!rtu) return false;
+        if (!gone_) {
+            gone_ = true;
+            goneAt_ = now;
+            std::lock_guard<std::mutex> lock(healthMutex_);
+            health_.up = false;
+            health_.goneAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count();
+            health_.error = why;
+        }
+        reopen_.failed(now);
+        return false;
+    };
+    // The device is taken before libmodbus opens and sets it up, so a line
+    // another host holds is never touched.
+    if (rtu) {
+        std::string why;
+        switch (lock_.take(config_.device, why)) {
+            case SerialLock::Taken::Yes:
+                break;
+            case SerialLock::Taken::Held:
+                return failed(config_.name() + ": " + why);
+            case SerialLock::Taken::NotOpened:
+                return failed("cannot open " + config_.name() + ": " + why);
+        }
+    }
     if (ctx_ == nullptr) {
         ctx_ = config_.kind == LineConfig::Kind::Rtu
                    ? modbus_new_rtu(config_.device.c_str(), config_.baud, config_.parity,
@@ -46,6 +90,7 @@ bool ModbusLine::connect(std::string& error) {
                    : modbus_new_tcp(config_.host.c_str(), config_.port);
         if (ctx_ == nullptr) {
             error = config_.name() + ": " + modbus_strerror(errno);
+            lock_.release();
             return false;
         }
         const int ms = config_.timeoutMs;
@@ -53,17 +98,57 @@ bool ModbusLine::connect(std::string& error) {
                                     static_cast<uint32_t>(ms % 1000) * 1000);
     }
     if (modbus_connect(ctx_) != 0) {
-        error = "cannot open " + config_.name() + ": " + modbus_strerror(errno);
-        return false;
+        const std::string why = "cannot open " + config_.name() + ": " + modbus_strerror(errno);
+        lock_.release();
+        return failed(why);
     }
+    if (rtu) SerialLock::excludeOthers(modbus_get_socket(ctx_));
     connected_ = true;
     lastFrameEnd_ = std::chrono::steady_clock::now();
+    if (gone_) {
+        gone_ = false;
+        const int attempts = reopen_.failures();
+        reopen_.opened();
+        {
+            std::lock_guard<std::mutex> lock(healthMutex_);
+            health_.up = true;
+            ++health_.reopens;
+            health_.goneAtMs = 0;
+            health_.error.clear();
+        }
+        const auto away =
+            std::chrono::duration_cast<std::chrono::milliseconds>(lastFrameEnd_ - goneAt_);
+        std::cerr << "vedhost: " << config_.name() << ": adapter back after "
+                  << spanText(away.count()) << " (" << attempts
+                  << (attempts == 1 ? " attempt" : " attempts") << " to open it)" << std::endl;
+    }
     return true;
 }
 
 void ModbusLine::close() {
     if (connected_) modbus_close(ctx_);
     connected_ = false;
+    lock_.release();
+}
+
+void ModbusLine::deviceWent(int error) {
+    close();
+    const std::string why = modbus_strerror(error);
+    const auto now = std::chrono::steady_clock::now();
+    gone_ = true;
+    goneAt_ = now;
+    reopen_.failed(now);
+    {
+        std::lock_guard<std::mutex> lock(healthMutex_);
+        health_.up = false;
+        health_.goneAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+        health_.error = why;
+    }
+    std::cerr << "vedhost: " << config_.name() << ": adapter gone: " << why
+              << "; opening it again in " << spanText(reopen_.wait().count())
+              << ", then at most every " << spanText(ReopenBackoff::kLongest.count()) << std::endl;
 }
 
 bool ModbusLine::open(SPModbus&) {
@@ -104,9 +189,11 @@ host::ModbusReply ModbusLine::carryOut(SPModbus& device, const host::ModbusReque
             : ::send(modbus_get_socket(ctx_), raw.data(), raw.size(), MSG_NOSIGNAL) ==
                   static_cast<ssize_t>(raw.size());
     if (!sent) {
-        reply.error = std::string("send: ") + modbus_strerror(errno);
+        const int failure = errno;
+        reply.error = std::string("send: ") + modbus_strerror(failure);
         lastFrameEnd_ = std::chrono::steady_clock::now();
         if (!rtu) close();
+        if (rtu && deviceGone(failure)) deviceWent(failure);
         return reply;
     }
     std::uint8_t adu[MODBUS_TCP_MAX_ADU_LENGTH];
@@ -116,8 +203,11 @@ host::ModbusReply ModbusLine::carryOut(SPModbus& device, const host::ModbusReque
     if (n < 0) {
         reply.error = received == ETIMEDOUT ? "time-out" : modbus_strerror(received);
         // A late or garbled reply must not be read as the answer to the next
-        // request: drop what is buffered; on TCP start a fresh connection.
-        if (rtu)
+        // request: drop what is buffered; on TCP start a fresh connection. A
+        // serial device that failed is opened again.
+        if (rtu && deviceGone(received))
+            deviceWent(received);
+        else if (rtu)
             modbus_flush(ctx_);
         else
             close();

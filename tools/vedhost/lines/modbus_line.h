@@ -8,15 +8,24 @@
 // out, so that a reply that came too late (after the time-out, before the next
 // request) is not taken for the next one; a TCP connection that timed out or
 // broke is closed and opened again for the next request.
+//
+// A serial device is held for this host alone (serial_lock.h). One that
+// fails (an adapter unplugged or reset, a hang-up) or is not there is closed
+// and opened again by its configured path, a second after it went and then
+// less often, up to every 30 s (reopen.h); meanwhile its exchanges fail at
+// once. One line on stderr when it goes and one when it is back.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "host/seam.h"
 #include "lines/heartbeat.h"
 #include "lines/line_options.h"
+#include "lines/reopen.h"
+#include "lines/serial_lock.h"
 
 typedef struct _modbus modbus_t;
 
@@ -53,6 +62,16 @@ class ModbusLine : public host::Transport {
     // over one meter's round is that meter's.
     long answered() const { return answered_; }
 
+    // Whether the line's device is there, for /metrics, the service status
+    // and the page; any thread.
+    struct Health {
+        bool up = true;             // open, or not yet tried
+        long reopens = 0;           // times it came back after going
+        std::int64_t goneAtMs = 0;  // unix ms it went, while it is gone
+        std::string error;          // why it went, while it is gone
+    };
+    Health health() const;
+
     // The line thread's sign of life: beaten after every exchange, however
     // it ended; the scheduler beats and rests it around the rounds.
     Heartbeat& heartbeat() { return heartbeat_; }
@@ -62,6 +81,8 @@ class ModbusLine : public host::Transport {
     void close();
     void keepFrameGap();
     host::ModbusReply carryOut(SPModbus& device, const host::ModbusRequest& request);
+    // The serial device failed with `error` (errno): closed, to be opened again.
+    void deviceWent(int error);
 
     LineConfig config_;
     HostServices& services_;
@@ -74,6 +95,13 @@ class ModbusLine : public host::Transport {
     bool flushBeforeSend_ = false;   // an exchange failed since the last request
     std::uint16_t transaction_ = 0;  // of the last TCP request
     Heartbeat heartbeat_;
+
+    SerialLock lock_;    // the serial device, held while the line is open
+    bool gone_ = false;  // the serial device went (or could not be opened)
+    ReopenBackoff reopen_;
+    std::chrono::steady_clock::time_point goneAt_{};
+    mutable std::mutex healthMutex_;
+    Health health_;
 };
 
 }  // namespace vedhost

@@ -5,8 +5,9 @@ within two rounds, show a meter going offline when its simulator stops,
 draw a chart with points from the history, fit a 360 px wide screen, show
 each meter's supply-quality panel and the printable page of a week whose
 voltage ran high, and log no console error. Served by a host that keeps no
-history, the page asks for none, says so where the chart would be, and logs
-no console error either. A screenshot is kept when a check fails.
+history and whose broker is away, the page asks for no chart, says so where
+the chart would be, says in its header that the broker is away, and logs no
+console error either. A screenshot is kept when a check fails.
 
 Run: page_test.py VEDHOST VED96_SIM SOURCE_DIR OUT_DIR [--screenshot FILE]
                   [--quality-screenshots DIR]
@@ -263,7 +264,8 @@ class PageWithoutHistory(unittest.TestCase):
     def setUpClass(cls):
         cls.rig = Rig(ARGS["vedhost"], ARGS["sim"], ARGS["source"])
         try:
-            cls.rig.start_host(meters=(1, 2), history=False)
+            # A broker that is not there: the header says so.
+            cls.rig.start_host(meters=(1, 2), history=False, extra=("--mqtt", "127.0.0.1:1"))
             cls.driver = cls.rig.browser()
             cls.driver.get(cls.rig.url)
         except BaseException:
@@ -291,6 +293,13 @@ class PageWithoutHistory(unittest.TestCase):
             "return performance.getEntriesByType('resource').map(e => e.name)"
             ".filter(n => n.includes('api/history'))")
         self.assertEqual(asked, [])
+
+    @keeps_screenshot
+    def test_2_the_header_says_the_broker_is_away(self):
+        def problems():
+            return [e.text for e in self.driver.find_elements(By.CSS_SELECTOR, "#problems li")]
+        self.assertTrue(wait_for(lambda: any(p.startswith("broker away since ") for p in problems())),
+                        f"header: {problems()!r}")
 
     @keeps_screenshot
     def test_9_no_console_error(self):

@@ -80,7 +80,12 @@ class ClockE2E : public ::testing::Test {
 
     // The wall clock vedhost reads: its offset from the real one, as
     // libfaketime takes it ("+20y", "-1d", "-1796000000" seconds).
-    void setClock(const std::string& offset) { dir_.write("faketime", offset + "\n"); }
+    // libfaketime reads the file at every clock reading: it is replaced
+    // whole, never seen half written.
+    void setClock(const std::string& offset) {
+        dir_.write("faketime.new", offset + "\n");
+        std::filesystem::rename(dir_ / "faketime.new", dir_ / "faketime");
+    }
 
     void startHost(const std::string& offset) {
         setClock(offset);

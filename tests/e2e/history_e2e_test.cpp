@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/http_client.h"
+#include "notify_socket.h"
 #include "processes.h"
 
 using namespace e2e;
@@ -74,14 +76,15 @@ class HistoryE2E : public ::testing::Test {
 
     std::unique_ptr<Child> startHost(const std::string& db, double commitSeconds,
                                      const std::string& name, std::vector<std::string> extra = {},
-                                     double interval = 0.02) {
+                                     double interval = 0.02,
+                                     const std::vector<std::string>& environment = {}) {
         std::vector<std::string> args = {
             env("VEDHOST", VEDHOST_PATH),  "--tcp",        where_,     "--interval",
             std::to_string(interval),      "--history",    db,         "--history-commit-seconds",
             std::to_string(commitSeconds), "--plugin-log", "/dev/null"};
         args.insert(args.end(), extra.begin(), extra.end());
         return std::make_unique<Child>(args, dir_ / (name + ".out"), dir_ / (name + ".err"),
-                                       dir_.path().string());
+                                       dir_.path().string(), environment);
     }
 
     Scratch dir_;
@@ -199,6 +202,25 @@ TEST_F(HistoryE2E, KilledAtRandomMomentsLosesNoCommittedRoundAndAtMostOneWindow)
 }
 
 // Unmounts the tmpfs whatever way the test ends.
+// What the host shows of itself: /metrics, the service's status and the
+// problems the page lists.
+struct Shown {
+    std::string metrics, status, problems;
+};
+Shown shown(const std::string& err, NotifySocket& notify) {
+    Shown out;
+    const std::string mark = "web view on http://127.0.0.1:";
+    const auto at = err.find(mark);
+    const int port = at == std::string::npos ? 0 : std::stoi(err.substr(at + mark.size()));
+    EXPECT_GT(port, 0) << err;
+    out.metrics = testhttp::get(port, "/metrics").body;
+    out.problems = parseJson(testhttp::get(port, "/api/health").body)["problems"].toStyledString();
+    // The status is sent within a tenth of a second of a change.
+    eventually([&] { return notify.status().find(';') != std::string::npos; }, 5000ms);
+    out.status = notify.status();
+    return out;
+}
+
 class SmallDisk {
   public:
     explicit SmallDisk(const std::string& path, const char* size) : path_(path) {
@@ -269,8 +291,9 @@ TEST_F(HistoryE2E, FullDiskStopsOnlyStoringWhichResumesByItself) {
                                         << " bytes, the store takes " << opened << " to open";
 
     std::vector<std::string> extra = capped;
-    extra.insert(extra.end(), {"--report", dir_ / "report.jsonl"});
-    auto host = startHost(db, 0.2, "host", extra);
+    extra.insert(extra.end(), {"--report", dir_ / "report.jsonl", "--http", "127.0.0.1:0"});
+    NotifySocket notify(dir_ / "notify.sock");
+    auto host = startHost(db, 0.2, "host", extra, 0.02, {"NOTIFY_SOCKET=" + notify.path()});
     auto rows = [&] { return readStore(db).byId.size(); };
     auto reports = [&] { return readLines(dir_ / "report.jsonl").size(); };
     auto err = [&] { return readText(dir_ / "host.err"); };
@@ -282,10 +305,22 @@ TEST_F(HistoryE2E, FullDiskStopsOnlyStoringWhichResumesByItself) {
     ASSERT_TRUE(eventually([&] { return reports() >= atFull + 100; }, 30000ms));
     EXPECT_EQ(rows(), 0u);
     EXPECT_EQ(countOf(err(), "history: storing again;"), 0u) << err();
+    // And it shows: /metrics, the service's status and the page's problems.
+    const Shown full = shown(err(), notify);
+    EXPECT_NE(full.metrics.find("ved96_history_writable 0\n"), std::string::npos) << full.metrics;
+    EXPECT_NE(full.metrics.find("ved96_history_rounds_not_stored_total "), std::string::npos);
+    EXPECT_EQ(full.status, "1 of 1 meter answering; history disk full");
+    EXPECT_NE(full.problems.find("history disk full since "), std::string::npos) << full.problems;
 
     // Room again: storing resumes by itself, with the rounds lost counted.
     std::filesystem::remove(filler);
     ASSERT_TRUE(eventually([&] { return rows() >= 20; }, 30000ms)) << err();
+    EXPECT_TRUE(eventually([&] { return notify.status() == "1 of 1 meter answering"; }, 10000ms))
+        << notify.status();
+    const Shown resumed = shown(err(), notify);
+    EXPECT_NE(resumed.metrics.find("ved96_history_writable 1\n"), std::string::npos)
+        << resumed.metrics;
+    EXPECT_EQ(resumed.problems.find("history"), std::string::npos) << resumed.problems;
     host->signal(SIGTERM);
     EXPECT_EQ(host->wait(20000ms), 0) << err();
     const std::string text = err();
@@ -302,6 +337,93 @@ TEST_F(HistoryE2E, FullDiskStopsOnlyStoringWhichResumesByItself) {
     EXPECT_EQ(readStore(db).integrity, "ok");
     std::printf("full disk: %llu bytes left to a store that takes them all to open\n%s",
                 static_cast<unsigned long long>(opened), text.c_str());
+}
+
+// An ext4 file system on a loop device, made and mounted for the test and
+// gone with it. Mounted with errors=remount-ro, as a controller's data
+// partition is: the first I/O error leaves it read-only.
+class LoopDisk {
+  public:
+    LoopDisk(const Scratch& dir, const std::string& mountPoint) : mount_(mountPoint) {
+        const std::string image = dir / "disk.img";
+        std::filesystem::create_directories(mountPoint);
+        std::ofstream(image, std::ios::binary).close();
+        std::filesystem::resize_file(image, 32u << 20);
+        const std::string attach = dir / "losetup.out";
+        if (std::system(("losetup -f --show " + image + " >" + attach + " 2>&1").c_str()) != 0) {
+            why_ = "losetup: " + readText(attach);
+            return;
+        }
+        device_ = readLines(attach).empty() ? "" : readLines(attach)[0];
+        if (std::system(("mkfs.ext4 -q " + device_ + " >/dev/null 2>&1").c_str()) != 0 ||
+            std::system(("mount -t ext4 -o errors=remount-ro " + device_ + " " + mountPoint +
+                         " >/dev/null 2>&1")
+                            .c_str()) != 0) {
+            why_ = "cannot make and mount ext4 on " + device_;
+            return;
+        }
+        mounted_ = true;
+        trigger_ = "/sys/fs/ext4/" + std::filesystem::path(device_).filename().string() +
+                   "/trigger_fs_error";
+    }
+    ~LoopDisk() {
+        if (mounted_) ::umount2(mount_.c_str(), MNT_DETACH);
+        if (!device_.empty()) (void)std::system(("losetup -d " + device_).c_str());
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+    // The kernel's way to make the file system meet an error (CONFIG_EXT4_DEBUG).
+    bool canFail() const { return std::filesystem::exists(trigger_); }
+    void fail() const { std::ofstream(trigger_) << "vedhost test: an I/O error\n"; }
+
+  private:
+    std::string mount_, device_, trigger_, why_;
+    bool mounted_ = false;
+};
+
+TEST_F(HistoryE2E, AnIoErrorIsReportedShownAndPollingGoesOn) {
+    if (geteuid() != 0) GTEST_SKIP() << "a loop device and mount need root";
+    LoopDisk disk(dir_, dir_ / "data");
+    if (!disk.mounted()) GTEST_SKIP() << "no loop device here: " << disk.why();
+    if (!disk.canFail())
+        GTEST_SKIP() << "this kernel offers no trigger_fs_error for ext4 (CONFIG_EXT4_DEBUG)";
+    const std::string db = dir_ / "data/history.db";
+    NotifySocket notify(dir_ / "notify.sock");
+    auto host =
+        startHost(db, 0.2, "host", {"--report", dir_ / "report.jsonl", "--http", "127.0.0.1:0"},
+                  0.02, {"NOTIFY_SOCKET=" + notify.path()});
+    auto err = [&] { return readText(dir_ / "host.err"); };
+    auto reports = [&] { return readLines(dir_ / "report.jsonl").size(); };
+    ASSERT_TRUE(eventually([&] { return readStore(db).byId.size() >= 20; }, 30000ms)) << err();
+
+    disk.fail();
+    ASSERT_TRUE(
+        eventually([&] { return countOf(err(), "history: storing stopped: ") > 0; }, 30000ms))
+        << err();
+    // Polling goes on; what the host shows says the history is read-only.
+    const std::size_t after = reports();
+    EXPECT_TRUE(eventually([&] { return reports() >= after + 100; }, 30000ms));
+    const Shown failed = shown(err(), notify);
+    EXPECT_NE(failed.metrics.find("ved96_history_writable 0\n"), std::string::npos)
+        << failed.metrics;
+    EXPECT_EQ(failed.status, "1 of 1 meter answering; history read-only");
+    EXPECT_NE(failed.problems.find("history read-only since "), std::string::npos)
+        << failed.problems;
+    const std::string file = dir_.write("metrics.txt", failed.metrics);
+    EXPECT_EQ(std::system((env("PROMTOOL", "promtool") + " check metrics < " + file + " >" +
+                           (dir_ / "promtool.out") + " 2>&1")
+                              .c_str()),
+              0)
+        << readText(dir_ / "promtool.out");
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(20000ms), 0) << err();
+    EXPECT_EQ(countOf(err(), "history: storing stopped"), 1u) << err();
+    std::printf("/metrics with the history not writable:\n");
+    for (const auto& line : readLines(file))
+        if (line.rfind("ved96_history_", 0) == 0 || line.rfind("ved96_line_up", 0) == 0 ||
+            line.rfind("ved96_line_reopens", 0) == 0 || line.rfind("ved96_clock_", 0) == 0)
+            std::printf("  %s\n", line.c_str());
+    std::printf("status: %s\n%s", failed.status.c_str(), err().c_str());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ namespace vedhost {
 
 void ClockWatch::check(const ClockReading& now, std::ostream& out) {
     const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(now.wallMs));
+    unset_ = now.wallMs < earliest_;
     if (now.wallMs < earliest_ && !unsetSaid_) {
         unsetSaid_ = true;
         out << "vedhost: clock: the wall clock reads " << timestamp(when)

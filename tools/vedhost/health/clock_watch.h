@@ -21,14 +21,17 @@ class ClockWatch {
 
     // Compares this reading with the last; a step is one line on `out`.
     void check(const ClockReading& now, std::ostream& out);
-    // Steps seen since the host started; any thread.
+    // Steps seen since the host started, and whether the latest reading was
+    // of a clock not set; any thread.
     long steps() const { return steps_.load(); }
+    bool unset() const { return unset_.load(); }
 
   private:
     std::int64_t earliest_;
     ClockSteps detector_;
     bool unsetSaid_ = false;
     std::atomic<long> steps_{0};
+    std::atomic<bool> unset_{false};
 };
 
 }  // namespace vedhost

@@ -1,9 +1,12 @@
 #include "history/history_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -80,6 +83,26 @@ std::uint64_t freeDiskBytesAt(const std::string& path) {
     struct statvfs fs {};
     if (::statvfs(dir.c_str(), &fs) != 0) return std::numeric_limits<std::uint64_t>::max();
     return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+// Whether the file system that holds `path` takes no writes: mounted
+// read-only, or made so by an I/O error (ext4's errors=remount-ro, which on
+// newer kernels only a write is told of). A file is made and removed beside
+// the history to find out.
+bool fileSystemReadOnly(const std::string& path) {
+    if (path.empty() || path == ":memory:") return false;
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    struct statvfs fs {};
+    if (::statvfs(dir.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return true;
+    const std::string probe = path + "-probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EROFS;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return false;
 }
 
 std::int64_t nowMs() {
@@ -217,7 +240,11 @@ void HistoryStore::queueLocked(unsigned dataId, const HistoryClock::Stamp& stamp
         ++notStored_;
         ++notStoredSinceStop_;
         late = !stopped_;
-        if (late) stoppedAtMs_ = nowMs();
+        if (late) {
+            stoppedAtMs_ = nowMs();
+            stopKind_ = StoreHealth::Stop::Failed;
+            stopError_ = "the disk does not keep up";
+        }
         stopped_ = true;
     }
     // Slots are reused with their buffers: a round allocates nothing here.
@@ -256,6 +283,8 @@ StoreHealth HistoryStore::health() const {
         std::lock_guard<std::mutex> lock(queueMutex_);
         h.storing = !stopped_;
         h.stoppedAtMs = stopped_ ? stoppedAtMs_ : 0;
+        h.stop = stopped_ ? stopKind_ : StoreHealth::Stop::None;
+        if (stopped_) h.error = stopError_;
         h.stored = storedTotal_;
         h.notStored = static_cast<std::uint64_t>(notStored_);
     }
@@ -308,8 +337,10 @@ void HistoryStore::commitTaken(const Pending* batch, std::size_t count,
         bool full = false;
         std::string error;
         bool stored;
+        int failedErrno = 0;
         {
             std::lock_guard<std::mutex> db(dbMutex_);
+            failedErrno_ = 0;
             stored = writeBatch(batch, count, full, error, 1);
             if (!stored && full) {
                 // The cap or a full disk (then the file stops growing):
@@ -317,6 +348,7 @@ void HistoryStore::commitTaken(const Pending* batch, std::size_t count,
                 stored = writeBatch(batch, count, full, error, 4);
             }
             if (stored) checkpointIfDue();
+            failedErrno = failedErrno_;
         }
         lock.lock();
         writtenTotal_ += count;
@@ -330,7 +362,16 @@ void HistoryStore::commitTaken(const Pending* batch, std::size_t count,
             const bool wasStopped = stopped_;
             const long lost = notStoredSinceStop_;
             stopped_ = !stored;
-            if (!stored && !wasStopped) stoppedAtMs_ = nowMs();
+            if (!stored && !wasStopped) {
+                stoppedAtMs_ = nowMs();
+                // A file system made read-only by an I/O error (ext4's
+                // errors=remount-ro) says so only in what a write is told.
+                const bool readOnly = failedErrno == EROFS || fileSystemReadOnly(path_);
+                stopKind_ = full       ? StoreHealth::Stop::Full
+                            : readOnly ? StoreHealth::Stop::ReadOnly
+                                       : StoreHealth::Stop::Failed;
+                stopError_ = error;
+            }
             if (stored) notStoredSinceStop_ = 0;
             if (!stored && !wasStopped)
                 std::cerr << "vedhost: history: storing stopped: " << error << std::endl;
@@ -391,6 +432,7 @@ bool HistoryStore::writeBatch(const Pending* batch, std::size_t count, bool& ful
         const int code = sqlite3_extended_errcode(db_) & 0xff;
         full = code == SQLITE_FULL;
         error = sqlite3_errmsg(db_);
+        failedErrno_ = sqlite3_system_errno(db_);
         exec(db_, "ROLLBACK");
         return false;
     };

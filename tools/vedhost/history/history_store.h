@@ -82,8 +82,12 @@ struct StoreOptions {
 
 // How the store is doing, for /metrics, the service status and the page.
 struct StoreHealth {
-    bool storing = true;                      // the latest commit succeeded
-    std::int64_t stoppedAtMs = 0;             // unix ms storing stopped, while it is stopped
+    bool storing = true;           // the latest commit succeeded
+    std::int64_t stoppedAtMs = 0;  // unix ms storing stopped, while it is stopped
+    // Why, while it is stopped: the disk (or the cap) full, the file system
+    // read-only, or anything else (an I/O error, a disk that does not keep up).
+    enum class Stop { None, Full, ReadOnly, Failed } stop = Stop::None;
+    std::string error;                        // the error the store met, while it is stopped
     std::uint64_t stored = 0, notStored = 0;  // rounds since open
     std::uint64_t bytes = 0, maxBytes = 0;    // the files together, and the cap
 };
@@ -215,6 +219,7 @@ class HistoryStore : public HistoryReader {
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     bool writable_ = false;
+    int failedErrno_ = 0;  // the system's error behind the latest failed commit
 
     std::mutex readMutex_;  // reader_, for series()
     sqlite3* reader_ = nullptr;
@@ -229,6 +234,8 @@ class HistoryStore : public HistoryReader {
     std::uint64_t queuedTotal_ = 0, writtenTotal_ = 0;  // records queued and handled
     bool stopped_ = false;  // storing has stopped; the next success says so
     std::int64_t stoppedAtMs_ = 0;
+    StoreHealth::Stop stopKind_ = StoreHealth::Stop::None;
+    std::string stopError_;
     long notStored_ = 0, notStoredSinceStop_ = 0;
     std::uint64_t storedTotal_ = 0;
     long notStoredUnset_ = 0;  // rounds of a clock not set, since it was last set

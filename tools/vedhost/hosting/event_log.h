@@ -1,9 +1,11 @@
 // The event log: one JSON object per line for every host service call a
-// device makes and every Modbus exchange the host carries out for it.
+// device makes and every Modbus exchange the host carries out for it, and
+// each time a meter falls silent or answers again.
 //
 // Every event has "event" (the service's name, or ModbusRequest, ModbusReply,
-// ModbusError), "data_id" and "time" (local time, milliseconds), and its
-// arguments under their own names. Safe to use from several line threads.
+// ModbusError, MeterStatus), "data_id" and "time" (local time, milliseconds),
+// and its arguments under their own names (MeterStatus: "status", online or
+// offline, and "line"). Safe to use from several line threads.
 #pragma once
 
 #include <json/value.h>

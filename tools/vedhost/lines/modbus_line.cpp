@@ -72,9 +72,13 @@ bool ModbusLine::connect(std::string& error) {
     };
     // The device is taken before libmodbus opens and sets it up, so a line
     // another host holds is never touched.
+    heldElsewhere_ = false;
+    if (rtu) ++tries_;
     if (rtu) {
         std::string why;
-        switch (lock_.take(config_.device, why)) {
+        const SerialLock::Taken taken = lock_.take(config_.device, why);
+        heldElsewhere_ = taken == SerialLock::Taken::Held;
+        switch (taken) {
             case SerialLock::Taken::Yes:
                 break;
             case SerialLock::Taken::Held:
@@ -104,10 +108,12 @@ bool ModbusLine::connect(std::string& error) {
     }
     if (rtu) SerialLock::excludeOthers(modbus_get_socket(ctx_));
     connected_ = true;
+    const int tries = tries_;
+    tries_ = 0;
     lastFrameEnd_ = std::chrono::steady_clock::now();
     if (gone_) {
         gone_ = false;
-        const int attempts = reopen_.failures();
+        const int attempts = tries;
         reopen_.opened();
         {
             std::lock_guard<std::mutex> lock(healthMutex_);
@@ -137,6 +143,7 @@ void ModbusLine::deviceWent(int error) {
     const auto now = std::chrono::steady_clock::now();
     gone_ = true;
     goneAt_ = now;
+    tries_ = 0;
     reopen_.failed(now);
     {
         std::lock_guard<std::mutex> lock(healthMutex_);

@@ -42,6 +42,10 @@ class ModbusLine : public host::Transport {
 
     // Opens the line now; false with the reason when it cannot be opened.
     bool connect(std::string& error);
+    // The latest connect() failed because another process holds the serial
+    // device (another host, a scan): a configuration to be put right, not
+    // an adapter that will come back.
+    bool heldElsewhere() const { return heldElsewhere_; }
 
     bool open(SPModbus& device) override;
     host::ModbusReply exchange(SPModbus& device, const host::ModbusRequest& request) override;
@@ -98,6 +102,8 @@ class ModbusLine : public host::Transport {
 
     SerialLock lock_;    // the serial device, held while the line is open
     bool gone_ = false;  // the serial device went (or could not be opened)
+    bool heldElsewhere_ = false;
+    int tries_ = 0;  // attempts to open the device since it went
     ReopenBackoff reopen_;
     std::chrono::steady_clock::time_point goneAt_{};
     mutable std::mutex healthMutex_;

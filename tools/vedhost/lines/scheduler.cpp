@@ -144,6 +144,17 @@ void Scheduler::write(Meter& meter) {
               << writeOutcome(result) << std::endl;
 }
 
+// The publishers hear it (MQTT's status, the page's), and the event log
+// keeps it beside the exchanges that led to it.
+void Scheduler::answeringChanged(const Meter& meter, bool answering) {
+    publishers_.answering(meter.config.dataId, answering);
+    if (!services_.logging()) return;
+    Json::Value e = makeEvent("MeterStatus", meter.config.dataId);
+    e["status"] = answering ? "online" : "offline";
+    e["line"] = meter.line != nullptr ? meter.line->name() : "";
+    services_.log(e);
+}
+
 void Scheduler::pollOnce(Line& line, Meter& meter) {
     PluginTurn plugin;
     const long answersBefore = line.link->answered();
@@ -169,7 +180,7 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
     if (!completed) {
         if (!meter.silent) {
             meter.silent = true;
-            publishers_.answering(meter.config.dataId, false);
+            answeringChanged(meter, false);
             const ModbusLine::Failure& failure = line.link->lastFailure();
             std::cerr << "vedhost: " << meterName(meter) << ": no reply since "
                       << clockTime(failure.reason.empty() ? std::chrono::system_clock::now()
@@ -184,8 +195,7 @@ void Scheduler::pollOnce(Line& line, Meter& meter) {
                       << " without reply" << std::endl;
             meter.silent = false;
         }
-        if (meter.polledRounds == 1 || meter.silentRounds > 0)
-            publishers_.answering(meter.config.dataId, true);
+        if (meter.polledRounds == 1 || meter.silentRounds > 0) answeringChanged(meter, true);
         meter.silentRounds = 0;
         publishRounds(meter, seen.saved);
         if (settings_.write && !meter.writeDone) {

@@ -123,6 +123,7 @@ class Scheduler {
   private:
     void runLine(Line& line);
     void pollOnce(Line& line, Meter& meter);
+    void answeringChanged(const Meter& meter, bool answering);
     void write(Meter& meter);
     void runQueued(Line& line);
     // Runs `step` as one turn of the meter's device and hands on what the

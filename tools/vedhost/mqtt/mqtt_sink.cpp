@@ -82,6 +82,16 @@ void libraryInit() {
 
 }  // namespace
 
+namespace {
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
 struct MqttSink::Client {
     struct Message {
         std::string topic;
@@ -98,9 +108,11 @@ struct MqttSink::Client {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Message> queue;
-    std::set<int> inFlight;  // message ids awaiting the broker's acknowledgement
-    std::size_t dropped = 0;
+    std::set<int> inFlight;        // message ids awaiting the broker's acknowledgement
+    std::size_t dropped = 0;       // since the last connect, for its line
+    std::size_t droppedTotal = 0;  // since start, for /metrics
     bool connected = false;
+    std::int64_t awaySinceMs = nowMs();  // while not connected
     // A connection is being made (the first, or one the broker has not yet
     // answered): stopping waits for it, so a slow handshake loses nothing.
     bool attempting = true;
@@ -127,6 +139,7 @@ struct MqttSink::Client {
         if (queue.size() >= sink.options_.queueLimit) {
             queue.pop_front();
             ++dropped;
+            ++droppedTotal;
         }
         queue.push_back({base + "/" + leaf, presentedJson(payload)});
         flushLocked();
@@ -219,6 +232,7 @@ struct MqttSink::Client {
         {
             std::lock_guard<std::mutex> lock(mutex);
             connected = true;
+            awaySinceMs = 0;
             attempting = false;
             // What was in flight when the connection broke is libmosquitto's
             // to send again; it no longer counts against our window.
@@ -249,6 +263,7 @@ struct MqttSink::Client {
         {
             std::lock_guard<std::mutex> lock(mutex);
             was = connected;
+            if (was) awaySinceMs = nowMs();
             connected = false;
             changed.notify_all();
         }
@@ -297,6 +312,7 @@ struct MqttSink::Client {
                 wasRefused = refused;
                 refused = false;
                 wasConnected = connected;
+                if (wasConnected) awaySinceMs = nowMs();
                 connected = false;
                 attempting = false;
                 changed.notify_all();
@@ -390,6 +406,16 @@ bool MqttSink::addMeter(unsigned dataId, const std::string& line, int slave, std
         return false;
     }
     return true;
+}
+
+std::vector<MqttSink::Health> MqttSink::health() const {
+    std::vector<Health> out;
+    for (const auto& [id, c] : clients_) {
+        std::lock_guard<std::mutex> lock(c->mutex);
+        out.push_back({id, c->connected, c->connected ? 0 : c->awaySinceMs, c->queue.size(),
+                       c->droppedTotal});
+    }
+    return out;
 }
 
 void MqttSink::start() {

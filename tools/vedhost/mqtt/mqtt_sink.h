@@ -32,6 +32,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "mqtt/mqtt_options.h"
 #include "hosting/publisher.h"
@@ -60,6 +61,17 @@ class MqttSink : public Publisher {
     void stop();
 
     // A round sends the meter's state message, made from its report.
+    // Each meter's connection as /metrics and the page show it: whether it
+    // is up (and since when it is not), what waits in its queue, and what
+    // was dropped from it since start; any thread.
+    struct Health {
+        unsigned dataId = 0;
+        bool connected = false;
+        std::int64_t awaySinceMs = 0;  // unix ms, while it is not connected
+        std::size_t queued = 0, dropped = 0;
+    };
+    std::vector<Health> health() const;
+
     void round(const Round& round) override;
     void round(unsigned dataId, const Json::Value& report);
     void answering(unsigned dataId, bool answering) override;

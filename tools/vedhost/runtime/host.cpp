@@ -5,7 +5,6 @@
 
 #include "common/parse.h"
 #include "common/wall_clock.h"
-#include "health/clock_watch.h"
 #include "lines/modbus_line.h"
 #include "service/service_notify.h"
 #include "service/stop_signals.h"
@@ -117,10 +116,16 @@ bool Host::openLines(std::string& error) {
         Line line;
         line.link = std::make_unique<ModbusLine>(lc, *services_);
         if (!line.link->connect(error)) {
-            // A serial device that is not there is a configuration error; a
-            // TCP endpoint may come up later and is tried again every round.
-            if (lc.kind == LineConfig::Kind::Rtu) return false;
-            std::cerr << "vedhost: " << error << "; trying again every round" << std::endl;
+            // A serial device another process holds is refused; one that is
+            // not there yet (an adapter not plugged in) is opened once it
+            // is, as one that goes later is; a TCP endpoint may come up later
+            // and is tried again every round.
+            if (line.link->heldElsewhere()) return false;
+            std::cerr << "vedhost: " << error
+                      << (lc.kind == LineConfig::Kind::Rtu
+                              ? "; opening it again in 1 s, then at most every 30 s"
+                              : "; trying again every round")
+                      << std::endl;
         }
         lines_.push_back(std::move(line));
     }
@@ -196,6 +201,7 @@ bool Host::startWeb(std::string& error) {
                                                  Json::Value& document, std::string& error) {
             return q->answer(dataId, week, document, error);
         });
+    server_->setHealth([this] { return health(); });
     if (!server_->start(error)) return false;
     web_->onChange([s = server_.get()](unsigned dataId) { s->meterChanged(dataId); });
     publishers_.add(web_.get());
@@ -287,6 +293,7 @@ int Host::poll() {
     std::string error;
     if (!startModbusServer(scheduler, error)) return configError(error);
     if (keepsHistory()) offerStoredRecords(scheduler);
+    polling_ = true;
     // From here a stop signal stops the rounds cleanly.
     serveStopSignals();
     scheduler.start(lines_);
@@ -315,10 +322,10 @@ void Host::serve(Scheduler& scheduler) {
     ServiceNotify service;
     warnSlowLines(config_.lines, service.watchdogInterval());
     const auto [polled, answering] = scheduler.metersAnswering();
-    service.ready(answeringStatus(polled, answering));
-    ClockWatch clock;
+    clock_.check(readClocks(), std::cerr);
+    service.ready(healthStatus(health(), polled, answering));
     while (!scheduler.finished()) {
-        clock.check(readClocks(), std::cerr);
+        clock_.check(readClocks(), std::cerr);
         if (stopRequested(std::chrono::milliseconds(100))) {
             std::cerr << "vedhost: stopping" << std::endl;
             service.stopping();
@@ -326,9 +333,39 @@ void Host::serve(Scheduler& scheduler) {
             return;
         }
         const auto [nowPolled, nowAnswering] = scheduler.metersAnswering();
-        service.status(answeringStatus(nowPolled, nowAnswering));
+        service.status(healthStatus(health(), nowPolled, nowAnswering));
         service.watchdog(scheduler.stuckLines(service.watchdogInterval()));
     }
+}
+
+HostHealth Host::health() const {
+    HostHealth h;
+    for (const Line& line : lines_) {
+        const ModbusLine::Health l = line.link->health();
+        h.lines.push_back({line.link->config().name(), l.up, l.reopens, l.goneAtMs, l.error});
+    }
+    if (keepsHistory()) {
+        const StoreHealth s = history_.health();
+        HistoryHealth hh;
+        // The store's reasons, in the order the store names them.
+        static constexpr HistoryHealth::Stop kStops[] = {
+            HistoryHealth::Stop::None, HistoryHealth::Stop::Full, HistoryHealth::Stop::ReadOnly,
+            HistoryHealth::Stop::Failed};
+        hh.stop = kStops[static_cast<int>(s.stop)];
+        hh.stoppedAtMs = s.stoppedAtMs;
+        hh.error = s.error;
+        hh.stored = s.stored;
+        hh.notStored = s.notStored;
+        hh.bytes = s.bytes;
+        hh.maxBytes = s.maxBytes;
+        h.history = hh;
+    }
+    if (polling_ && mqtt_)
+        for (const MqttSink::Health& b : mqtt_->health())
+            h.brokers.push_back({b.dataId, b.connected, b.awaySinceMs, b.queued, b.dropped});
+    h.clockSteps = clock_.steps();
+    h.clockUnset = clock_.unset();
+    return h;
 }
 
 }  // namespace vedhost

@@ -10,11 +10,14 @@
 // configuration (one line on stderr).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "config/config.h"
+#include "health/clock_watch.h"
+#include "health/host_health.h"
 #include "history/history_sink.h"
 #include "history/history_store.h"
 #include "host/controller.h"
@@ -65,6 +68,9 @@ class Host {
     bool openModbusServer(std::string& error);
     bool startModbusServer(Scheduler& scheduler, std::string& error);
     int poll();
+    // How the lines, the history, the broker and the clock stand; any thread
+    // once polling has started.
+    HostHealth health() const;
     void offerStoredRecords(Scheduler& scheduler);
     void serve(Scheduler& scheduler);
     bool keepsHistory() const { return !config_.history.path.empty(); }
@@ -90,6 +96,8 @@ class Host {
     std::unique_ptr<ServedMeters> servedRegisters_;
     std::unique_ptr<ServerSink> servedSink_;
     std::unique_ptr<ModbusServer> modbusServer_;
+    ClockWatch clock_;
+    std::atomic<bool> polling_{false};  // every part is made: health() may read them all
 };
 
 }  // namespace vedhost

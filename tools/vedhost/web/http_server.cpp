@@ -131,6 +131,8 @@ struct HttpServer::Impl {
     struct Share {
         std::size_t open = 0, waiting = 0;
     };
+    std::function<HostHealth()> hostHealth;  // set before start; empty: the meters alone
+
     std::mutex peersMutex;
     std::map<std::string, Share> peers;
     std::size_t openPerAddress = 0, waitingPerAddress = 0;
@@ -279,13 +281,16 @@ struct HttpServer::Impl {
 
     // What the page needs to know of the host beside its meters.
     Reply health(const std::string&, MHD_Connection*) {
-        Json::Value out(Json::objectValue);
+        Json::Value out = hostHealth ? healthJson(hostHealth()) : Json::Value(Json::objectValue);
         out["history"]["kept"] = reader != nullptr;
         return jsonReply(out);
     }
 
+    // The meters, then the host's own families.
     Reply metrics(const std::string&, MHD_Connection*) {
-        return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", state.metrics()};
+        std::string text = state.metrics();
+        if (hostHealth) text += healthMetrics(hostHealth());
+        return {MHD_HTTP_OK, "text/plain; version=0.0.4; charset=utf-8", std::move(text)};
     }
 
     struct Route {
@@ -613,6 +618,10 @@ void HttpServer::stop() {
     if (s.keepAlive.joinable()) s.keepAlive.join();
     MHD_stop_daemon(s.daemon);
     s.daemon = nullptr;
+}
+
+void HttpServer::setHealth(std::function<HostHealth()> health) {
+    impl_->hostHealth = std::move(health);
 }
 
 void HttpServer::meterChanged(unsigned dataId) {

@@ -14,7 +14,8 @@
 //   /api/quality?data_id=&week=
 //                           a meter's supply-quality week ("2026-W49"; the
 //                           newest when not given), quality_report.h
-//   /api/health             the host beside its meters: {"history": {"kept"}}
+//   /api/health             the host beside its meters: {"history": {"kept"}},
+//                           "problems" for the page's header, the parts' figures
 //   /api/events             server-sent events: "meter" with the meter's
 //                           state after each change; a comment every 15 s
 //   /metrics                Prometheus' text format (metrics.h)
@@ -37,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "health/host_health.h"
 #include "history/history_reader.h"
 #include "presentation/presentation.h"
 #include "web/http_options.h"
@@ -74,6 +76,10 @@ class HttpServer {
 
     // Sends a meter's state to every event-stream client; any thread.
     void meterChanged(unsigned dataId);
+
+    // How the host stands beside its meters (health/host_health.h), asked on
+    // the server's thread for each /metrics and /api/health; before start().
+    void setHealth(std::function<HostHealth()> health);
 
     // The events sent so far to one client at most, before it is cut off as
     // too slow to read them.

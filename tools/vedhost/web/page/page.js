@@ -1,7 +1,8 @@
 // The meters' page: one panel per meter, filled from /api/meters and kept
 // live by the event stream (/api/events); the charts come from /api/history
 // when the host keeps a history (/api/health says whether it does), the
-// supply-quality panels (quality.js) from /api/quality.
+// supply-quality panels (quality.js) from /api/quality, and the header has a
+// line for each thing wrong with the host (/api/health again).
 'use strict';
 
 // The table: a quantity per row, its three phases and total (or mean) in the
@@ -196,6 +197,21 @@ function connect() {
   events.addEventListener('meter', e => update(JSON.parse(e.data)));
 }
 
+// A line per problem: an adapter gone, the history not stored, the broker away.
+function showHealth(health) {
+  const list = document.getElementById('problems');
+  list.replaceChildren(...(health.problems || []).map(p => el('li', {}, p.text)));
+}
+
+async function refreshHealth() {
+  try {
+    const r = await fetch('api/health');
+    if (r.ok) showHealth(await r.json());
+  } catch (e) {
+    // The event stream's badge says the host is out of reach.
+  }
+}
+
 async function start() {
   const [s, m, q, h] = await Promise.all([fetch('api/signals'), fetch('api/meters'),
     fetch('api/quality'), fetch('api/health')]);
@@ -203,9 +219,11 @@ async function start() {
   qualityKept = q.ok && (await q.json()).kept === true;
   const health = h.ok ? await h.json() : {};
   historyKept = !health.history || health.history.kept !== false;
+  showHealth(health);
   for (const meter of await m.json()) update(meter);
   connect();
   setInterval(() => panels.forEach(showAge), 1000);
+  setInterval(refreshHealth, 5000);
   if (historyKept) setInterval(() => panels.forEach(loadChart), 30000);
   // The ten-minute values grow every ten minutes.
   setInterval(() => panels.forEach(p => p.quality && p.quality.refresh()), 600000);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 
+#include "../support/http_client.h"
 #include "mqtt_broker.h"
 
 namespace {
@@ -222,6 +223,44 @@ TEST_F(MqttE2E, BrokerDownAtStartGetsTheNewestKeptMessages) {
     ASSERT_GE(states.size(), 3u);
     EXPECT_LT(states.size(), reports());
     EXPECT_EQ(parseJson(states.back().payload)["data_id"].asInt(), 1);
+}
+
+// A broker away, as an operator of many controllers sees it: /metrics has
+// each meter's connection down, its queue full and the messages dropped,
+// the page's problems say since when; and all of it clears but the count of
+// drops once the broker is back.
+TEST_F(MqttE2E, ABrokerAwayShowsWithItsQueueAndWhatWasDropped) {
+    Broker broker(dir_);
+    const std::string where = startLine(1);
+    Child& host =
+        startHost({"--rtu", where, "--interval", "0.1", "--mqtt", broker.address(), "--mqtt-queue",
+                   "3", "--report", dir_ / "report.jsonl", "--http", "127.0.0.1:0"});
+    ASSERT_TRUE(eventually([&] { return reports() >= 8; }, kDeadline)) << hostErr();
+    const std::string mark = "web view on http://127.0.0.1:";
+    const auto at = hostErr().find(mark);
+    ASSERT_NE(at, std::string::npos) << hostErr();
+    const int port = std::stoi(hostErr().substr(at + mark.size()));
+    auto metric = [&](const std::string& name) {
+        const std::string text = testhttp::get(port, "/metrics").body;
+        const auto found = text.find(name + " ");
+        return found == std::string::npos ? -1.0 : std::stod(text.substr(found + name.size() + 1));
+    };
+    EXPECT_EQ(metric("ved96_mqtt_connected{meter=\"1\"}"), 0);
+    EXPECT_EQ(metric("ved96_mqtt_queue_messages{meter=\"1\"}"), 3);
+    EXPECT_GE(metric("ved96_mqtt_dropped_messages_total{meter=\"1\"}"), 5);
+    const std::string problems = testhttp::get(port, "/api/health").body;
+    EXPECT_NE(problems.find("broker away since "), std::string::npos) << problems;
+
+    broker.start();
+    EXPECT_TRUE(
+        eventually([&] { return metric("ved96_mqtt_connected{meter=\"1\"}") == 1; }, kDeadline))
+        << hostErr();
+    EXPECT_TRUE(eventually([&] { return metric("ved96_mqtt_queue_messages{meter=\"1\"}") == 0; },
+                           kDeadline));
+    EXPECT_GE(metric("ved96_mqtt_dropped_messages_total{meter=\"1\"}"), 5);
+    EXPECT_EQ(testhttp::get(port, "/api/health").body.find("broker away"), std::string::npos);
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(kDeadline), 0) << hostErr();
 }
 
 // A broker that answers the connect late (a slow TLS handshake on a small

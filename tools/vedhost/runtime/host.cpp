@@ -47,6 +47,8 @@ Host::Host(const HostConfig& config, std::string version)
     : config_(config), version_(std::move(version)) {}
 
 Host::~Host() {
+    // The web server asks the other parts how they stand: it goes first.
+    if (server_) server_->stop();
     // Devices go before the services and lines they use.
     for (Line& line : lines_) line.meters.clear();
     publishers_.clear();

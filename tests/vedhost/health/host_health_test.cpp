@@ -36,12 +36,14 @@ TEST(HostHealth, StatusNamesWhatIsWrongInAFewWords) {
          "2 of 3 meters answering; history not stored"},
         {"one adapter gone", [](HostHealth& h) { h.lines[0].up = false; },
          "2 of 3 meters answering; adapter gone on rtu /dev/ttyUSB0"},
-        {"two lines gone",
+        {"a TCP endpoint unreachable", [](HostHealth& h) { h.lines[1].up = false; },
+         "2 of 3 meters answering; no connection to tcp 10.0.0.7:502"},
+        {"two lines down",
          [](HostHealth& h) {
              h.lines[0].up = false;
              h.lines[1].up = false;
          },
-         "2 of 3 meters answering; adapters gone on 2 lines"},
+         "2 of 3 meters answering; 2 lines down"},
         {"one broker connection away", [](HostHealth& h) { h.brokers[1].connected = false; },
          "2 of 3 meters answering; broker away"},
         {"the clock not set", [](HostHealth& h) { h.clockUnset = true; },
@@ -52,7 +54,7 @@ TEST(HostHealth, StatusNamesWhatIsWrongInAFewWords) {
              h.history->stop = HistoryHealth::Stop::ReadOnly;
              h.brokers[0].connected = false;
          },
-         "2 of 3 meters answering; history read-only; adapter gone on tcp 10.0.0.7:502; broker "
+         "2 of 3 meters answering; history read-only; no connection to tcp 10.0.0.7:502; broker "
          "away"},
     };
     for (const Case& c : cases) {

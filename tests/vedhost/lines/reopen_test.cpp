@@ -137,5 +137,41 @@ TEST(ModbusLine, AMissingDeviceIsOpenedOnceItIsThere) {
     std::filesystem::remove_all(dir);
 }
 
+// A TCP endpoint is down only while it cannot be reached: not when a meter
+// behind it falls silent and its connection is made anew.
+TEST(ModbusLine, ATcpLineIsDownWhileItsEndpointCannotBeReached) {
+    int closed = 0;
+    {
+        peers::TcpMeter gone;
+        closed = gone.port();
+    }
+    LineConfig config;
+    config.kind = LineConfig::Kind::Tcp;
+    config.host = "127.0.0.1";
+    config.port = closed;
+    config.timeoutMs = 200;
+    HostServices services{nullptr, false};
+    {
+        ModbusLine line(config, services);
+        std::string error;
+        EXPECT_FALSE(line.connect(error));
+        EXPECT_FALSE(line.health().up);
+        EXPECT_NE(line.health().error.find("cannot open tcp 127.0.0.1:"), std::string::npos);
+    }
+    peers::TcpMeter silent({peers::TcpMeter::Act::Silent, peers::TcpMeter::Act::Answer});
+    config.port = silent.port();
+    ModbusLine line(config, services);
+    Probe device;
+    device.slaveId_ = 1;
+    host::ModbusRequest read;
+    read.count = 2;
+    EXPECT_EQ(line.exchange(device, read).error, "time-out");
+    EXPECT_EQ(line.exchange(device, read).status, host::ModbusReply::Status::Ok);
+    EXPECT_EQ(silent.connections(), 2);
+    const ModbusLine::Health health = line.health();
+    EXPECT_TRUE(health.up);
+    EXPECT_EQ(health.reopens, 0);
+}
+
 }  // namespace
 }  // namespace vedhost

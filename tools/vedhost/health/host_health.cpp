@@ -56,7 +56,7 @@ void family(std::string& out, const Family& f, const std::vector<T>& items, Labe
 
 constexpr Family kLineUp{"ved96_line_up", "gauge",
                          "1 while the line's serial device or TCP endpoint is open, 0 while its "
-                         "adapter is gone."};
+                         "adapter is gone or its endpoint cannot be reached."};
 constexpr Family kLineReopens{"ved96_line_reopens_total", "counter",
                               "Times the line's device came back after it had gone."};
 constexpr Family kHistoryWritable{"ved96_history_writable", "gauge",
@@ -94,6 +94,11 @@ const char* stopWords(HistoryHealth::Stop stop) {
         default:
             return "history not stored";
     }
+}
+
+// A serial line's adapter goes; a TCP endpoint cannot be reached.
+std::string goneWords(const LineHealth& l) {
+    return (l.line.rfind("tcp ", 0) == 0 ? "no connection to " : "adapter gone on ") + l.line;
 }
 
 std::string clockText(std::int64_t ms) {
@@ -147,8 +152,8 @@ std::string healthStatus(const HostHealth& h, int polled, int answering) {
     std::vector<const LineHealth*> gone;
     for (const LineHealth& l : h.lines)
         if (!l.up) gone.push_back(&l);
-    if (gone.size() == 1) out += "; adapter gone on " + gone.front()->line;
-    if (gone.size() > 1) out += "; adapters gone on " + std::to_string(gone.size()) + " lines";
+    if (gone.size() == 1) out += "; " + goneWords(*gone.front());
+    if (gone.size() > 1) out += "; " + std::to_string(gone.size()) + " lines down";
     bool away = false;
     for (const BrokerHealth& b : h.brokers) away = away || !b.connected;
     if (away) out += "; broker away";
@@ -173,7 +178,7 @@ Json::Value healthJson(const HostHealth& h) {
         j["reopens"] = Json::Int64(l.reopens);
         lines.append(j);
         if (!l.up)
-            problem("adapter gone on " + l.line + " since " + clockText(l.goneAtMs) +
+            problem(goneWords(l) + " since " + clockText(l.goneAtMs) +
                         (l.error.empty() ? "" : " (" + l.error + ")"),
                     l.goneAtMs);
     }

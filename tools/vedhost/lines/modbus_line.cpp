@@ -54,9 +54,10 @@ bool ModbusLine::connect(std::string& error) {
         return false;
     }
     // Every failed attempt at a serial device counts towards the next wait.
+    // A TCP endpoint is tried again at every exchange; a serial device after
+    // its wait. Either way the line is down until it opens.
     auto failed = [&](const std::string& why) {
         error = why;
-        if (!rtu) return false;
         if (!gone_) {
             gone_ = true;
             goneAt_ = now;
@@ -67,7 +68,7 @@ bool ModbusLine::connect(std::string& error) {
                                    .count();
             health_.error = why;
         }
-        reopen_.failed(now);
+        if (rtu) reopen_.failed(now);
         return false;
     };
     // The device is taken before libmodbus opens and sets it up, so a line
@@ -124,9 +125,10 @@ bool ModbusLine::connect(std::string& error) {
         }
         const auto away =
             std::chrono::duration_cast<std::chrono::milliseconds>(lastFrameEnd_ - goneAt_);
-        std::cerr << "vedhost: " << config_.name() << ": adapter back after "
-                  << spanText(away.count()) << " (" << attempts
-                  << (attempts == 1 ? " attempt" : " attempts") << " to open it)" << std::endl;
+        if (rtu)
+            std::cerr << "vedhost: " << config_.name() << ": adapter back after "
+                      << spanText(away.count()) << " (" << attempts
+                      << (attempts == 1 ? " attempt" : " attempts") << " to open it)" << std::endl;
     }
     return true;
 }

@@ -68,6 +68,7 @@ class ModbusLine : public host::Transport {
 
     // Whether the line's device is there, for /metrics, the service status
     // and the page; any thread.
+    // A TCP line is down from a connect that failed to the next that works.
     struct Health {
         bool up = true;             // open, or not yet tried
         long reopens = 0;           // times it came back after going
@@ -101,7 +102,7 @@ class ModbusLine : public host::Transport {
     Heartbeat heartbeat_;
 
     SerialLock lock_;    // the serial device, held while the line is open
-    bool gone_ = false;  // the serial device went (or could not be opened)
+    bool gone_ = false;  // the device went (or could not be opened), the endpoint is unreachable
     bool heldElsewhere_ = false;
     int tries_ = 0;  // attempts to open the device since it went
     ReopenBackoff reopen_;

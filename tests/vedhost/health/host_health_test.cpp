@@ -36,25 +36,26 @@ TEST(HostHealth, StatusNamesWhatIsWrongInAFewWords) {
          "2 of 3 meters answering; history not stored"},
         {"one adapter gone", [](HostHealth& h) { h.lines[0].up = false; },
          "2 of 3 meters answering; adapter gone on rtu /dev/ttyUSB0"},
-        {"a TCP endpoint unreachable", [](HostHealth& h) { h.lines[1].up = false; },
-         "2 of 3 meters answering; no connection to tcp 10.0.0.7:502"},
-        {"two lines down",
+        // Its meters not answering say it; /metrics has the line down.
+        {"a TCP endpoint out of reach", [](HostHealth& h) { h.lines[1].up = false; },
+         "2 of 3 meters answering"},
+        {"two adapters gone",
          [](HostHealth& h) {
              h.lines[0].up = false;
-             h.lines[1].up = false;
+             h.lines.push_back({"rtu /dev/ttyUSB1", false, 0, 0, ""});
          },
-         "2 of 3 meters answering; 2 lines down"},
+         "2 of 3 meters answering; adapters gone on 2 lines"},
         {"one broker connection away", [](HostHealth& h) { h.brokers[1].connected = false; },
          "2 of 3 meters answering; broker away"},
         {"the clock not set", [](HostHealth& h) { h.clockUnset = true; },
          "2 of 3 meters answering; clock not set"},
         {"everything at once",
          [](HostHealth& h) {
-             h.lines[1].up = false;
+             h.lines[0].up = false;
              h.history->stop = HistoryHealth::Stop::ReadOnly;
              h.brokers[0].connected = false;
          },
-         "2 of 3 meters answering; history read-only; no connection to tcp 10.0.0.7:502; broker "
+         "2 of 3 meters answering; history read-only; adapter gone on rtu /dev/ttyUSB0; broker "
          "away"},
     };
     for (const Case& c : cases) {

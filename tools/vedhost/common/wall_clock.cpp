@@ -26,14 +26,23 @@ ClockReading readClocks() {
     return r;
 }
 
-std::int64_t releaseBuiltMs() { return static_cast<std::int64_t>(VED_BUILD_UNIX) * 1000; }
+// The day before the one the release was built on (UTC), so that no time
+// zone, and no clock a little behind, reads as a clock not set.
+std::int64_t releaseBuiltMs() {
+    constexpr std::int64_t kDay = 86400;
+    const std::int64_t built = static_cast<std::int64_t>(VED_BUILD_UNIX);
+    return (built / kDay * kDay - kDay) * 1000;
+}
 
 std::string spanText(std::int64_t ms) {
-    const std::int64_t s = std::llabs(ms) / 1000;
+    // To the nearest unit: a step of a day measured between two readings a
+    // few milliseconds apart is "24 h", not "23 h".
+    const std::int64_t s = (std::llabs(ms) + 500) / 1000;
+    auto in = [s](std::int64_t unit) { return std::to_string((s + unit / 2) / unit); };
     if (s < 120) return std::to_string(s) + " s";
-    if (s < 2 * 3600) return std::to_string(s / 60) + " min";
-    if (s < 2 * 86400) return std::to_string(s / 3600) + " h";
-    return std::to_string(s / 86400) + " days";
+    if (s < 2 * 3600) return in(60) + " min";
+    if (s < 2 * 86400) return in(3600) + " h";
+    return in(86400) + " days";
 }
 
 std::optional<std::int64_t> ClockSteps::next(const ClockReading& now) {

@@ -29,8 +29,8 @@ std::int64_t monotonicMs();
 // the time between taking one reading and the other.
 constexpr std::int64_t kClockStepMs = 5000;
 
-// Unix milliseconds when this release was built: a wall clock earlier than
-// that has not been set.
+// Unix milliseconds of the start of the day before this release was built:
+// a wall clock earlier than that has not been set.
 std::int64_t releaseBuiltMs();
 
 // A span of time as a console line says it: "12 s", "5 min", "3 h", "7305 days".

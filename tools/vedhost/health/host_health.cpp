@@ -96,10 +96,9 @@ const char* stopWords(HistoryHealth::Stop stop) {
     }
 }
 
-// A serial line's adapter goes; a TCP endpoint cannot be reached.
-std::string goneWords(const LineHealth& l) {
-    return (l.line.rfind("tcp ", 0) == 0 ? "no connection to " : "adapter gone on ") + l.line;
-}
+bool serial(const LineHealth& l) { return l.line.rfind("tcp ", 0) != 0; }
+
+std::string goneWords(const LineHealth& l) { return "adapter gone on " + l.line; }
 
 std::string clockText(std::int64_t ms) {
     return clockTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
@@ -149,11 +148,13 @@ std::string healthStatus(const HostHealth& h, int polled, int answering) {
                       (polled == 1 ? " meter" : " meters") + " answering";
     if (h.history && h.history->stop != HistoryHealth::Stop::None)
         out += std::string("; ") + stopWords(h.history->stop);
+    // A serial line's adapter gone; a TCP endpoint out of reach is its
+    // meters not answering, which the count says already.
     std::vector<const LineHealth*> gone;
     for (const LineHealth& l : h.lines)
-        if (!l.up) gone.push_back(&l);
+        if (!l.up && serial(l)) gone.push_back(&l);
     if (gone.size() == 1) out += "; " + goneWords(*gone.front());
-    if (gone.size() > 1) out += "; " + std::to_string(gone.size()) + " lines down";
+    if (gone.size() > 1) out += "; adapters gone on " + std::to_string(gone.size()) + " lines";
     bool away = false;
     for (const BrokerHealth& b : h.brokers) away = away || !b.connected;
     if (away) out += "; broker away";
@@ -177,7 +178,7 @@ Json::Value healthJson(const HostHealth& h) {
         j["up"] = l.up;
         j["reopens"] = Json::Int64(l.reopens);
         lines.append(j);
-        if (!l.up)
+        if (!l.up && serial(l))
             problem(goneWords(l) + " since " + clockText(l.goneAtMs) +
                         (l.error.empty() ? "" : " (" + l.error + ")"),
                     l.goneAtMs);

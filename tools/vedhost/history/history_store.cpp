@@ -197,9 +197,8 @@ bool HistoryStore::save(unsigned dataId, std::int64_t unixMs, const std::string&
                 // No time to stamp the round with: polled and published, not stored.
                 if (notStoredUnset_ == 0)
                     said = "vedhost: history: the clock reads " + time +
-                           ", before this release was built (" +
-                           localText(options_.earliestMs / 1000) +
-                           "); rounds are not stored until it is set";
+                           ", before this release was built; rounds are not stored until it is "
+                           "set";
                 ++notStored_;
                 ++notStoredUnset_;
             }

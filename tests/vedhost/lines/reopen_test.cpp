@@ -14,7 +14,7 @@
 
 #include "hosting/host_services.h"
 #include "lines/modbus_line.h"
-#include "lines/serial_lock.h"
+#include "lines/serial_port.h"
 #include "tests/vedhost/lines/meter_peers.h"
 
 namespace vedhost {

@@ -107,7 +107,7 @@ bool ModbusLine::connect(std::string& error) {
         lock_.release();
         return failed(why);
     }
-    if (rtu) SerialLock::excludeOthers(modbus_get_socket(ctx_));
+    if (rtu) SerialLock::excludeOthers(modbus_get_socket(ctx_), config_.device);
     connected_ = true;
     const int tries = tries_;
     tries_ = 0;

@@ -9,7 +9,7 @@
 // request) is not taken for the next one; a TCP connection that timed out or
 // broke is closed and opened again for the next request.
 //
-// A serial device is held for this host alone (serial_lock.h). One that
+// A serial device is held for this host alone (serial_port.h). One that
 // fails (an adapter unplugged or reset, a hang-up) or is not there is closed
 // and opened again by its configured path, a second after it went and then
 // less often, up to every 30 s (reopen.h); meanwhile its exchanges fail at
@@ -25,7 +25,7 @@
 #include "lines/heartbeat.h"
 #include "lines/line_options.h"
 #include "lines/reopen.h"
-#include "lines/serial_lock.h"
+#include "lines/serial_port.h"
 
 typedef struct _modbus modbus_t;
 

@@ -43,31 +43,75 @@ std::string processName(long pid) {
 
 }  // namespace
 
-int openSerialExclusive(const std::string& path, std::string& error) {
+SerialHold holdSerial(const std::string& path) {
+    SerialHold hold;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = errno == EBUSY ? path + " is in use by another program"
+        hold.sysError = errno;
+        // Busy: another program took the terminal exclusively.
+        hold.held = errno == EBUSY;
+        hold.error = hold.held ? path + " is in use by another program"
                                : "cannot open " + path + ": " + std::strerror(errno);
-        return -1;
+        return hold;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int why = errno;
         struct stat st {};
         const long holder = fstat(fd, &st) == 0 ? lockHolder(st) : 0;
         ::close(fd);
-        error = why != EWOULDBLOCK ? "cannot lock " + path + ": " + std::strerror(why)
-                : holder > 0       ? path + " is held by process " + std::to_string(holder) + " (" +
-                                   processName(holder) + ")"
-                             : path + " is held by another process";
-        return -1;
+        hold.held = why == EWOULDBLOCK;
+        hold.sysError = hold.held ? 0 : why;
+        hold.error = why != EWOULDBLOCK ? "cannot lock " + path + ": " + std::strerror(why)
+                     : holder > 0 ? path + " is held by process " + std::to_string(holder) + " (" +
+                                        processName(holder) + ")"
+                                  : path + " is held by another process";
+        return hold;
     }
+    hold.fd = fd;
+    return hold;
+}
+
+bool excludeOtherOpeners(int fd, const std::string& path, std::string& error) {
     // Devices that are no terminals (a plain file in tests) need no TIOCEXCL.
     if (isatty(fd) && ioctl(fd, TIOCEXCL) != 0) {
         error = "cannot take " + path + " exclusively: " + std::strerror(errno);
-        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+int openSerialExclusive(const std::string& path, std::string& error) {
+    const SerialHold hold = holdSerial(path);
+    if (hold.fd < 0) {
+        error = hold.error;
         return -1;
     }
-    return fd;
+    if (!excludeOtherOpeners(hold.fd, path, error)) {
+        ::close(hold.fd);
+        return -1;
+    }
+    return hold.fd;
+}
+
+SerialLock::Taken SerialLock::take(const std::string& path, std::string& error) {
+    release();
+    const SerialHold hold = holdSerial(path);
+    if (hold.fd >= 0) {
+        fd_ = hold.fd;
+        return Taken::Yes;
+    }
+    error = hold.held || hold.sysError == 0 ? hold.error : std::strerror(hold.sysError);
+    return hold.held ? Taken::Held : Taken::NotOpened;
+}
+
+void SerialLock::excludeOthers(int fd, const std::string& path) {
+    std::string ignored;  // a line open without it is still held by the flock
+    if (fd >= 0) excludeOtherOpeners(fd, path, ignored);
+}
+
+void SerialLock::release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 bool setSerialLine(int fd, int baud, char parity, int stopBits, std::string& error) {

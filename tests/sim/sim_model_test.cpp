@@ -145,6 +145,16 @@ TEST(SimLiveMeter, WrittenSettingsSurviveUpdatesAndFactoryDefaultsAreValid) {
     EXPECT_EQ(m.get(6017), 1);
 }
 
+TEST(SimLiveMeter, TheEnergyRegisterWrapsFromItsStartValue) {
+    // About 15 kW: 0.1 kWh every 24 s or so; from 65530 six counts wrap it.
+    MeterModel m = MeterModel::live(65530);
+    EXPECT_EQ(m.get(500), 65530);
+    m.advance_to(600.0);
+    EXPECT_GT(m.get(500), 0);
+    EXPECT_LT(m.get(500), 100);
+    EXPECT_GT(m.get(15), 10000) << "power flows through the wrap";
+}
+
 TEST(SimLiveMeter, GoingBackInTimeChangesNothing) {
     MeterModel m = MeterModel::live();
     m.advance_to(100.0);

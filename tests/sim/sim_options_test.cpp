@@ -28,6 +28,15 @@ TEST(SimOptions, AcceptsTheDocumentedForms) {
     EXPECT_EQ(o.faults.drop_every, 5u);
     EXPECT_TRUE(o.faults.pace);
     EXPECT_TRUE(o.faults.strict_line);
+    EXPECT_EQ(o.energy_start, 12345u);
+    EXPECT_EQ(o.speed, 1u);
+
+    SimOptions e;
+    ASSERT_TRUE(
+        parse_options({"--tcp", ":0", "--energy-start", "65535", "--speed", "10000"}, e, error))
+        << error;
+    EXPECT_EQ(e.energy_start, 65535u);
+    EXPECT_EQ(e.speed, 10000u);
 
     SimOptions r;
     ASSERT_TRUE(
@@ -92,6 +101,9 @@ TEST(SimOptions, RejectsBadCommandLines) {
         {"--pty", "--units", "u.json", "--slave", "2"},
         {"--pty", "--units", "u.json", "--image", "a.json"},
         {"--tcp", ":0", "--tcp-fault", "crc"},
+        {"--tcp", ":0", "--energy-start", "65536"},
+        {"--tcp", ":0", "--speed", "0"},
+        {"--tcp", ":0", "--speed", "10001"},
     };
     for (const auto& args : rows) {
         SimOptions o;

@@ -269,7 +269,8 @@ class Server {
           char_bits_(character_bits(kDataBits, options.parity, kStopBits)),
           units_(units),
           mapping_(modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterSpan, 0, 0)),
-          start_(std::chrono::steady_clock::now()) {
+          start_(std::chrono::steady_clock::now()),
+          speed_(options.speed) {
         if (!rtu && options.faults.tcp_fault != TcpFault::kNone)
             socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, loop_);
     }
@@ -300,6 +301,7 @@ class Server {
         if (rc < header + trailer) return true;
         const unsigned id = query[header - 1];
         const double seconds =
+            speed_ *
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         const size_t pdu_len = static_cast<size_t>(rc - header - trailer);
         if (rtu_ && id == 0) {
@@ -362,6 +364,7 @@ class Server {
     std::vector<std::unique_ptr<Unit>>& units_;
     modbus_mapping_t* mapping_;
     std::chrono::steady_clock::time_point start_;
+    double speed_;
     int loop_[2] = {-1, -1};  // socket pair for replies with a TCP fault
 };
 
@@ -462,7 +465,7 @@ bool make_units(const SimOptions& options, std::vector<std::unique_ptr<Unit>>& u
         }
     }
     for (const UnitSetup& setup : setups) {
-        MeterModel model = MeterModel::live();
+        MeterModel model = MeterModel::live(static_cast<uint16_t>(options.energy_start));
         const bool ok =
             setup.source == UnitSetup::Source::kFile ? load_image(setup.image, model, error)
             : setup.source == UnitSetup::Source::kInline

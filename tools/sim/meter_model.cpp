@@ -71,8 +71,8 @@ enum : unsigned {
     kApparentPowerAlgorithm = 6010,
 };
 
-// Energy counters at start, raw (0.1 kWh, 0.1 kvarh).
-constexpr uint16_t kForwardActiveStart = 12345;
+// Energy counters at start, raw (0.1 kWh, 0.1 kvarh); the forward active
+// one's is the model's own.
 constexpr uint16_t kReverseActiveStart = 12;
 constexpr uint16_t kForwardReactiveStart = 4567;
 constexpr uint16_t kReverseReactiveStart = 3;
@@ -199,8 +199,9 @@ bool parse_register_image(const std::string& text, std::map<uint16_t, uint16_t>&
 
 MeterModel::MeterModel(bool live) : live_(live), regs_(kRegisterSpan, 0) {}
 
-MeterModel MeterModel::live() {
+MeterModel MeterModel::live(uint16_t forwardActiveStart) {
     MeterModel m(true);
+    m.forward_active_start_ = forwardActiveStart;
     std::copy(kFactoryRatings.begin(), kFactoryRatings.end(), m.regs_.begin() + kRatings);
     std::copy(kFactorySettings.begin(), kFactorySettings.end(), m.regs_.begin() + kSettings);
     m.compute(0.0);
@@ -283,7 +284,7 @@ void MeterModel::compute(double t) {
     reactive_kvarh_ += q_sum / 1000.0 * hours;
     last_seconds_ = t;
     r[kEnergy + 0] =
-        static_cast<uint16_t>(kForwardActiveStart + static_cast<uint64_t>(active_kwh_ * 10.0));
+        static_cast<uint16_t>(forward_active_start_ + static_cast<uint64_t>(active_kwh_ * 10.0));
     r[kEnergy + 1] = kReverseActiveStart;
     r[kEnergy + 2] = static_cast<uint16_t>(kForwardReactiveStart +
                                            static_cast<uint64_t>(reactive_kvarh_ * 10.0));

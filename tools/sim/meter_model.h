@@ -60,8 +60,9 @@ bool parse_register_image(const std::string& text, std::map<uint16_t, uint16_t>&
 
 class MeterModel {
   public:
-    // A meter whose values vary with time, starting at zero seconds.
-    static MeterModel live();
+    // A meter whose values vary with time, starting at zero seconds, its
+    // forward active energy register at `forwardActiveStart`.
+    static MeterModel live(uint16_t forwardActiveStart = 12345);
     // A meter that serves `image` unchanged; registers not listed read 0.
     static MeterModel fixed(const std::map<uint16_t, uint16_t>& image);
 
@@ -91,7 +92,8 @@ class MeterModel {
     double last_seconds_ = 0.0;
     double active_kwh_ = 0.0;      // forward active energy accumulated since start
     double reactive_kvarh_ = 0.0;  // forward reactive energy accumulated since start
-    uint16_t events_ = 0;          // event records logged since start
+    uint16_t forward_active_start_ = 12345;
+    uint16_t events_ = 0;  // event records logged since start
 };
 
 }  // namespace vedsim

@@ -38,6 +38,9 @@ const char kUsage[] =
     "  --tcp-fault KIND      every TCP reply answers another request: KIND transaction\n"
     "                        (another transaction id), protocol (protocol id 1) or\n"
     "                        length (header length one more than follows)\n"
+    "  --energy-start RAW    live meters' forward active energy at start, 0.1 kWh\n"
+    "                        counts 0..65535 (default 12345)\n"
+    "  --speed N             live meters' time runs N times as fast (default 1)\n"
     "  --help                show this text\n"
     "  --version             show the version\n";
 
@@ -185,6 +188,10 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& o, std::str
                     "--tcp-fault: expected transaction, protocol or length, got \"" + text + "\"";
                 return false;
             }
+        } else if (opt == "--energy-start") {
+            if (!number(0, 65535, o.energy_start)) return false;
+        } else if (opt == "--speed") {
+            if (!number(1, 10000, o.speed)) return false;
         } else if (opt == "--pace") {
             o.faults.pace = true;
         } else if (opt == "--strict-line") {

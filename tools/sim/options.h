@@ -24,6 +24,12 @@ struct SimOptions {
     std::vector<std::string> image_paths;
     std::string units_path;  // --units FILE: unit ids with their images
     FaultPlan faults;
+    // --energy-start RAW: the live meters' forward active energy register
+    // at start (0.1 kWh counts); near 65535 it wraps soon.
+    unsigned energy_start = 12345;
+    // --speed N: the live meters' time runs N times as fast (their energy
+    // counts up N times as fast at the same power).
+    unsigned speed = 1;
     bool help = false;
 };
 

@@ -23,6 +23,7 @@
 
 #include "common/json_text.h"
 #include "config/config.h"
+#include "energy/energy_command.h"
 #include "history/history_command.h"
 #include "quality/quality_command.h"
 #include "runtime/host.h"
@@ -93,6 +94,16 @@ int main(int argc, char** argv) {
         return kExitConfig;
     }
     const HostConfig& config = invocation.config;
+    if (invocation.command == Invocation::Command::History && !invocation.query.energy.empty()) {
+        // Consumption from the energy tables, priced by the document's tariffs.
+        const HistoryQuery& q = invocation.query;
+        energy::EnergyListing listing{q.path,      q.dataId, q.since, q.until,
+                                      q.format == HistoryQuery::Format::Json,
+                                      q.energy,    q.counter, std::nullopt};
+        if (!q.document.empty() && !documentEnergy(q.document, listing.options, error))
+            return configError(error);
+        return energy::runEnergyCommand(listing, std::cout, std::cerr);
+    }
     if (invocation.command == Invocation::Command::History)
         return invocation.query.quality
                    ? quality::runQualityCommand(invocation.query, std::cout, std::cerr)

@@ -220,9 +220,10 @@ TEST(ConcernTables, EveryPlainRowShowsTheValueItStored) {
     // interval, rounds, timeout, plugin, report, show, events, plugin log,
     // the history's path, cap and commit window, the supply quality's
     // nominal voltage, the broker's port, user, password file, CA and queue,
-    // the web view's files and limits, and the Modbus server's maximum age,
-    // caps, budget and idle time-out.
-    EXPECT_EQ(checked, 27u);
+    // the web view's files and limits, the Modbus server's maximum age, caps,
+    // budget and idle time-out, and the energy's switch, currency, billing
+    // day, sliding demand and limit.
+    EXPECT_EQ(checked, 32u);
 }
 
 TEST(ConcernTables, AConcernLeftOutStaysOff) {

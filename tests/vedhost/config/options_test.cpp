@@ -264,6 +264,37 @@ TEST(BothSpellings, EveryOptionGivesTheSameConfigurationFromEitherPlace) {
          line + R"(, "modbus_server": {"listen": "1502"})",
          line + R"(, "modbus_server": {"listen": "1502", "idle_timeout": 5})",
          "modbus_server.idle_timeout"},
+        // The energy accounting's.
+        {"--energy",
+         {"--energy"},
+         line,
+         line + R"(, "energy": {"enabled": true})",
+         "energy.enabled"},
+        {"--energy-currency",
+         {"--energy-currency", "CHF"},
+         line,
+         line + R"(, "energy": {"currency": "CHF"})",
+         "energy.currency"},
+        {"--energy-billing-day",
+         {"--energy-billing-day", "15"},
+         line,
+         line + R"(, "energy": {"billing_day": 15})",
+         "energy.billing_day"},
+        {"--demand-minutes",
+         {"--demand-minutes", "30"},
+         line,
+         line + R"(, "energy": {"demand": {"minutes": 30}})",
+         "energy.demand.minutes"},
+        {"--demand-sliding",
+         {"--demand-sliding"},
+         line,
+         line + R"(, "energy": {"demand": {"sliding": true}})",
+         "energy.demand.sliding"},
+        {"--demand-limit-kw",
+         {"--demand-limit-kw", "42.5"},
+         line,
+         line + R"(, "energy": {"demand": {"limit_kw": 42.5}})",
+         "energy.demand.limit_kw"},
     };
 
     // Every option a user can give has its row here.
@@ -399,6 +430,20 @@ TEST(Document, RefusesWithOneLineNamingTheMember) {
                       {"tcp": "h:2", "meters": [{"data_id": 2}]}],
             "modbus_server": {"listen": "1502"})",
          "modbus_server: slave 1 is data id 1 and data id 2; give \"units\""},
+        {line + R"(, "energy": {"demand": {"minutes": 20}})",
+         "energy.demand.minutes: expected 15, 30 or 60, got 20"},
+        {line + R"(, "energy": {"billing_day": 29})", "energy.billing_day: expected 1..28, got 29"},
+        {line + R"(, "energy": {"colour": 1})",
+         "energy.colour: unknown member; energy has billing_day, currency, demand, enabled, "
+         "tariffs"},
+        {line + R"(, "energy": {"tariffs": [{"valid_from": "2024-01-01", "bands": [
+            {"name": "day", "from": "07:00", "to": "22:00"},
+            {"name": "night", "from": "21:00", "to": "07:00"}]}]})",
+         "energy.tariffs[0].bands[1] (\"night\"): overlaps \"day\" on mon 21:00-22:00"},
+        {line + R"(, "energy": {"tariffs": [{"valid_from": "2024-01-01", "bands": [
+            {"name": "week", "days": ["mon", "tue", "wed", "thu", "fri"],
+             "from": "00:00", "to": "24:00"}]}]})",
+         "energy.tariffs[0].bands: sat 00:00-24:00 is in no band"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.members);
@@ -558,6 +603,52 @@ TEST(Help, EveryOptionWithItsMemberOnce) {
     for (const std::string& line :
          {std::string("one meter:"), std::string("several meters:"), std::string("everything:")})
         EXPECT_NE(help.find("\n" + line + "\n"), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace vedhost
+
+namespace vedhost {
+namespace {
+
+TEST(HistoryCommand, EnergyPeriodsOfOneCounterPricedByTheDocument) {
+    Folder dir;
+    const std::string config = dir.write("site.json", doc(std::string(kLine) + R"(,
+        "energy": {"currency": "CHF", "billing_day": 20, "tariffs": [{"valid_from": "2024-01-01",
+          "bands": [{"name": "flat", "from": "00:00", "to": "24:00", "import_per_kwh": 0.3}]}]})"));
+    Invocation invocation;
+    std::string error;
+    ASSERT_TRUE(parseInvocation({"history", "h.db", "--energy", "billing", "--counter",
+                                 "energy_rev_active", "--config", config, "--format", "json"},
+                                "p.so", invocation, error))
+        << error;
+    const HistoryQuery& q = invocation.query;
+    EXPECT_EQ(q.energy, "billing");
+    EXPECT_EQ(q.counter, "energy_rev_active");
+    EXPECT_EQ(q.document, config);
+    std::optional<EnergyOptions> energy;
+    ASSERT_TRUE(documentEnergy(q.document, energy, error)) << error;
+    ASSERT_TRUE(energy);
+    EXPECT_EQ(energy->currency, "CHF");
+    EXPECT_EQ(energy->billingDay, 20);
+    ASSERT_EQ(energy->tariffs.size(), 1u);
+    EXPECT_EQ(energy->tariffs[0].bands[0].importPrice, 0.3);
+
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } refused[] = {
+        {{"history", "h.db", "--energy", "day", "--resolution", "1d"},
+         "history: --energy and --resolution exclude each other"},
+        {{"history", "h.db", "--energy", "day", "--info"},
+         "history: --energy and --info exclude each other"},
+        {{"history", "h.db", "--counter", "energy_rev_active"}, "history: --counter needs --energy"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.error);
+        EXPECT_FALSE(parseInvocation(r.args, "p.so", invocation, error));
+        EXPECT_EQ(error, r.error);
+    }
 }
 
 }  // namespace

@@ -43,6 +43,28 @@ TEST(Discovery, TopicsNameTheHostsPrefixAsOneLevel) {
     EXPECT_FALSE(config["device"].isMember("configuration_url"));
 }
 
+TEST(Discovery, TheHostsEnergyTotalsFollowTheSignals) {
+    const Presentation p = twoSignals();
+    Discovery d("ha", "ved96", p, {});
+    d.setEntities({{"energy_fwd_active_total", "import total", "kWh", "energy", "total_increasing"},
+                   {"demand_active", "demand", "kW", "power", "measurement"}});
+    const auto messages = d.announce(2);
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[2].topic, "ha/sensor/ved96/2_energy_fwd_active_total/config");
+    EXPECT_EQ(messages[3].topic, "ha/sensor/ved96/2_demand_active/config");
+    Json::Value config;
+    std::string error;
+    ASSERT_TRUE(parseJson(messages[2].payload, config, error)) << error;
+    // What Home Assistant's energy dashboard asks of a meter's total.
+    EXPECT_EQ(config["name"], "import total");
+    EXPECT_EQ(config["unit_of_measurement"], "kWh");
+    EXPECT_EQ(config["device_class"], "energy");
+    EXPECT_EQ(config["state_class"], "total_increasing");
+    EXPECT_EQ(config["value_template"], "{{ value_json['values']['energy_fwd_active_total'] }}");
+    EXPECT_EQ(config["unique_id"], "ved96_2_energy_fwd_active_total");
+    EXPECT_EQ(config["state_topic"], "ved96/2/state");
+}
+
 TEST(Discovery, OnlyItsOwnAnnouncementsNoLongerMadeAreOutdated) {
     const Presentation p = twoSignals();
     const Discovery d("homeassistant", "ved96", p, {});

@@ -101,6 +101,56 @@ TEST(Metrics, BaseUnitsFromThePresentedUnit) {
     }
 }
 
+TEST(Metrics, TheLedgersTotalsAndTheDemandWhereTheHostKeepsThem) {
+    // The register has wrapped to 0.3 kWh; the ledger counted on to 6553.8.
+    // 6553.8 kWh x 3 600 000 J = 23 593 680 000 J; 12.5 kW = 12 500 W.
+    const Presentation p = presentationOf(R"({"energy_fwd_active": {"unit": "kWh"}})");
+    Json::Value values(Json::objectValue);
+    values["energy_fwd_active"] = 0.3;
+    values["energy_fwd_active_total"] = 6553.8;
+    values["energy_rev_reactive_total"] = 1.5;  // no word from the user: the ledger's kvarh
+    values["demand_active"] = 12.5;
+    values["demand_active_projected"] = 14.25;
+    values["demand_active_max"] = 20;
+    values["demand_active_max_at"] = 1714600800;
+    MeterReading m;
+    m.dataId = 3;
+    m.up = true;
+    m.values = &values;
+    const std::string text = metricsText({m}, p);
+    for (const char* sample :
+         {"ved96_active_energy_joules_total{meter=\"3\",direction=\"import\"} 23593680000\n",
+          "ved96_reactive_energy_var_seconds_total{meter=\"3\",direction=\"export\"} 5400000\n",
+          "ved96_active_power_demand_watts{meter=\"3\",window=\"running\"} 12500\n",
+          "ved96_active_power_demand_watts{meter=\"3\",window=\"projected\"} 14250\n",
+          "ved96_active_power_demand_watts{meter=\"3\",window=\"peak\"} 20000\n",
+          "ved96_active_power_demand_peak_timestamp_seconds{meter=\"3\"} 1714600800\n",
+          "# TYPE ved96_active_power_demand_watts gauge\n"})
+        EXPECT_NE(text.find(sample), std::string::npos) << sample << text;
+    EXPECT_EQ(text.find("} 1080000\n"), std::string::npos) << "the wrapped register is not shown";
+}
+
+TEST(WebState, TheHostsValuesBesideTheMetersOwn) {
+    const Presentation p = presentationOf(R"({"energy_fwd_active": {"unit": "kWh"}})");
+    WebState state(p);
+    state.addMeter(1, "tcp h:1", 1);
+    unsigned asked = 0;
+    state.setHostValues([&](unsigned dataId) {
+        asked = dataId;
+        Json::Value v;
+        v["values"]["energy_fwd_active_total"] = 6553.8;
+        v["units"]["energy_fwd_active_total"] = "kWh";
+        return v;
+    });
+    state.round(1, reportOf({{"energy_fwd_active", 0.3}}));
+    EXPECT_EQ(asked, 1u);
+    const Json::Value m = state.meter(1);
+    EXPECT_EQ(m["values"]["energy_fwd_active"].asDouble(), 0.3);
+    EXPECT_EQ(m["values"]["energy_fwd_active_total"].asDouble(), 6553.8);
+    EXPECT_EQ(m["units"]["energy_fwd_active_total"].asString(), "kWh");
+    EXPECT_EQ(m["units"]["energy_fwd_active"].asString(), "kWh");
+}
+
 TEST(Metrics, OfflineMeterShowsItsCountersOnly) {
     const Presentation p = presentationOf(R"({"phase_voltage_a": {"unit": "V"}})");
     Json::Value values(Json::objectValue);
@@ -489,6 +539,34 @@ TEST_F(Server, HealthSaysWhetherAHistoryIsKept) {
         server_->stop();
         server_.reset();
     }
+}
+
+TEST_F(Server, EnergyIsAnsweredWhereItIsKept) {
+    start();
+    // Without energy kept: 404 with a reason.
+    const auto none = testhttp::get(port_, "/api/energy?data_id=1");
+    EXPECT_EQ(none.status, 404);
+    EXPECT_EQ(parsed(none.body)["error"].asString(), "no energy is kept (see --energy)");
+}
+
+TEST_F(Server, EnergyQueriesReachTheEnergyRoom) {
+    std::string asked;
+    state_.addMeter(1, "tcp 127.0.0.1:502", 1);
+    HttpOptions options;
+    options.listen = "127.0.0.1:0";
+    server_ = std::make_unique<HttpServer>(options, state_, presentation_, nullptr);
+    server_->setEnergy([&](const auto& arg, Json::Value& reply) {
+        asked = std::string(arg("data_id")) + " " + arg("period") + " " +
+                (arg("counter") == nullptr ? "-" : arg("counter"));
+        reply["periods"] = Json::Value(Json::arrayValue);
+        return 200u;
+    });
+    std::string error;
+    ASSERT_TRUE(server_->start(error)) << error;
+    const auto r = testhttp::get(server_->port(), "/api/energy?data_id=1&period=month");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(asked, "1 month -");
+    EXPECT_TRUE(parsed(r.body)["periods"].isArray());
 }
 
 TEST_F(Server, BasicAuthentication) {

@@ -372,6 +372,14 @@ bool documentPresentation(const std::string& path, Presentation& presentation, s
 
 }  // namespace
 
+bool documentEnergy(const std::string& path, std::optional<EnergyOptions>& energy,
+                    std::string& error) {
+    HostConfig c;
+    if (!loadDocument(path, c, error)) return false;
+    energy = c.energy;
+    return true;
+}
+
 bool parseInvocation(const std::vector<std::string>& args, const std::string& defaultPlugin,
                      Invocation& invocation, std::string& error) {
     CLI::App app{"vedhost"};
@@ -511,6 +519,9 @@ std::string usageText() {
            "       vedhost history FILE [--data-id N] [--since T] [--until T]\n"
            "                    [--resolution full|1m|15m|1d] [--format json|csv]\n"
            "                    [--presentation FILE | --config FILE]\n"
+           "       vedhost history FILE --energy hour|day|week|month|year|billing|audit\n"
+           "                    [--counter ID] [--data-id N] [--since T] [--until T]\n"
+           "                    [--format json|csv] [--config FILE]\n"
            "       vedhost history FILE --info\n"
            "       vedhost history FILE --quality [--data-id N] [--since T] [--until T]\n"
            "Beside each option, its member in the --config document (mqtt.queue is\n"

@@ -16,6 +16,7 @@
 
 #include "config/host_options.h"
 #include "config/option_rows.h"
+#include "energy/energy_options.h"
 #include "history/history_options.h"
 #include "history/history_query.h"
 #include "lines/line_options.h"
@@ -37,6 +38,7 @@ struct HostConfig : HostSettings {
     std::optional<HttpOptions> http;  // the web view, API and metrics; off when unset
     // The Modbus TCP server of the meters' registers; off when unset.
     std::optional<ModbusServerOptions> modbusServer;
+    std::optional<EnergyOptions> energy;  // the energy ledger, demand, tariffs; off when unset
     bool help = false;
     bool version = false;
 
@@ -75,6 +77,11 @@ bool parseConfigDocument(const std::string& text, int timeoutMs, std::vector<Lin
 // {"configuration": {members as the document spells them}, "from": {"mqtt.port":
 // "document", ...}}; the MQTT password masked.
 Json::Value effectiveConfiguration(const HostConfig& config);
+
+// The energy settings of a --config document (nullopt when it gives none),
+// for `vedhost history --energy`. False with a one-line reason.
+bool documentEnergy(const std::string& path, std::optional<EnergyOptions>& energy,
+                    std::string& error);
 
 // --help: every option with its document member, by group.
 std::string usageText();

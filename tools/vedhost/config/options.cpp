@@ -108,9 +108,11 @@ const std::vector<const OptionTable*>& optionTables() {
     static const Joined<ModbusServerOptions,
                         WhenGiven<ModbusServerOptions, &HostConfig::modbusServer>>
         modbusServer(modbusServerOptions());
+    static const Joined<EnergyOptions, WhenGiven<EnergyOptions, &HostConfig::energy>> energy(
+        energyOptions());
     static const Joined<HostConfig, Whole<HostConfig>> info(kInfoTable);
     static const std::vector<const OptionTable*> tables = {
-        &lines, &document, &host, &history, &quality, &mqtt, &http, &modbusServer, &info};
+        &lines, &document, &host, &history, &quality, &mqtt, &http, &modbusServer, &energy, &info};
     return tables;
 }
 

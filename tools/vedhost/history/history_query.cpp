@@ -18,7 +18,11 @@ HistoryArguments::HistoryArguments(CLI::App& history) : history_(history) {
     history.add_flag("--quality", quality_, "the supply quality's ten-minute values, as CSV");
     history.add_option("--format", format_, "json or csv");
     history.add_option("--presentation", presentation_, "labels, scales and units");
-    history.add_option("--config", config_, "the presentation of this --config document");
+    history.add_option("--config", config_,
+                       "the presentation (and the tariffs) of this --config document");
+    history.add_option("--energy", energy_,
+                       "consumption per hour, day, week, month, year or billing period, or audit");
+    history.add_option("--counter", counter_, "the energy counter (default energy_fwd_active)");
     history.allow_extras();
 }
 
@@ -65,6 +69,21 @@ bool HistoryArguments::query(HistoryQuery& query, DocumentPresentation documentP
             " --since and --until only";
         return false;
     }
+    if (history_.count("--energy")) {
+        if (history_.count("--resolution") || info_ || quality_) {
+            error = std::string("history: --energy and ") + (info_ ? "--info" : quality_ ? "--quality" : "--resolution") +
+                    " exclude each other";
+            return false;
+        }
+        q.energy = energy_;
+    }
+    if (history_.count("--counter")) {
+        if (q.energy.empty()) {
+            error = "history: --counter needs --energy";
+            return false;
+        }
+        q.counter = counter_;
+    }
     if (history_.count("--format")) {
         if (format_ == "json") {
             q.format = HistoryQuery::Format::Json;
@@ -83,6 +102,7 @@ bool HistoryArguments::query(HistoryQuery& query, DocumentPresentation documentP
     // Only the document's presentation is wanted: its files (a password,
     // say) need not be readable by whoever lists the history.
     if (!config_.empty() && !documentPresentation(config_, q.presentation, error)) return false;
+    q.document = config_;
     query = std::move(q);
     return true;
 }

@@ -1,6 +1,8 @@
 // What `vedhost history` asks for, and its options:
 //   vedhost history FILE [--data-id N] [--since T] [--until T] [--resolution R]
 //                   [--format json|csv] [--presentation FILE | --config FILE]
+//   vedhost history FILE --energy PERIOD|audit [--counter ID] [--data-id N]
+//                   [--since T] [--until T] [--format json|csv] [--config FILE]
 //   vedhost history FILE --info
 //   vedhost history FILE --quality [--data-id N] [--since T] [--until T]
 // The invocation's parser (config/config.h) gives these options the CLI11
@@ -29,6 +31,12 @@ struct HistoryQuery {
     bool quality = false;             // the supply quality's ten-minute values, as CSV
     Format format = Format::List;
     Presentation presentation;
+    std::string document;  // the --config document, when one was named
+    // --energy: consumption per period ("day", ...) or the energy ledger's
+    // audit ("audit") instead of records, of one --counter (the energy
+    // room runs it, priced by the document's tariffs).
+    std::string energy;
+    std::string counter;
 };
 
 // `vedhost history`'s own options on the subcommand they are read from; the
@@ -51,7 +59,8 @@ class HistoryArguments {
 
   private:
     const CLI::App& history_;
-    std::string path_, dataId_, since_, until_, resolution_, format_, presentation_, config_;
+    std::string path_, dataId_, since_, until_, resolution_, format_, presentation_, config_,
+        energy_, counter_;
     bool info_ = false, quality_ = false;
 };
 

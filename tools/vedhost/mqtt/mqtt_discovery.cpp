@@ -51,17 +51,14 @@ std::vector<DiscoveryMessage> Discovery::announce(unsigned dataId) const {
     if (!site_.version.empty()) origin["sw_version"] = site_.version;
 
     std::vector<DiscoveryMessage> out;
-    for (const std::string& id : presentation_.ids()) {
-        const Signal* signal = ved96_report::findSignal(id.c_str());
-        const SignalStyle* style = presentation_.find(id);
-        if (signal == nullptr || style == nullptr) continue;
-        const bool bit = signal->kind == SignalKind::Bit;
+    auto add = [&](const std::string& id, const std::string& name, const std::string& unit,
+                   const std::string& deviceClass, const std::string& stateClass, bool bit) {
         // The state's values are keyed by id; "values" is written as a key
         // because the template language would take .values for the method.
         const std::string value = "value_json['values']['" + id + "']";
 
         Json::Value config(Json::objectValue);
-        config["name"] = presentation_.label(*signal);
+        config["name"] = name;
         config["unique_id"] = deviceId + "_" + id;
         config["state_topic"] = base + "/state";
         config["availability_topic"] = base + "/status";
@@ -74,17 +71,26 @@ std::vector<DiscoveryMessage> Discovery::announce(unsigned dataId) const {
             config["payload_off"] = "OFF";
         } else {
             config["value_template"] = "{{ " + value + " }}";
-            if (!style->unit.empty()) config["unit_of_measurement"] = style->unit;
-            if (!style->stateClass.empty()) config["state_class"] = style->stateClass;
+            if (!unit.empty()) config["unit_of_measurement"] = unit;
+            if (!stateClass.empty()) config["state_class"] = stateClass;
         }
-        if (!style->deviceClass.empty()) config["device_class"] = style->deviceClass;
+        if (!deviceClass.empty()) config["device_class"] = deviceClass;
         config["device"] = device;
         config["origin"] = origin;
 
         out.push_back({prefix_ + (bit ? "/binary_sensor/" : "/sensor/") + node_ + "/" + meter +
                            "_" + id + "/config",
                        presentedJson(config)});
+    };
+    for (const std::string& id : presentation_.ids()) {
+        const Signal* signal = ved96_report::findSignal(id.c_str());
+        const SignalStyle* style = presentation_.find(id);
+        if (signal == nullptr || style == nullptr) continue;
+        add(id, presentation_.label(*signal), style->unit, style->deviceClass, style->stateClass,
+            signal->kind == SignalKind::Bit);
     }
+    for (const HostEntity& e : entities_)
+        add(e.id, e.name, e.unit, e.deviceClass, e.stateClass, false);
     return out;
 }
 

@@ -31,6 +31,12 @@ struct DiscoveryMessage {
     std::string payload;  // empty: clears a retained announcement
 };
 
+// A value the host adds to each meter's state (the energy ledger's totals,
+// the demand), announced beside the presentation's signals.
+struct HostEntity {
+    std::string id, name, unit, deviceClass, stateClass;
+};
+
 // What the announcements say about the host around the meters.
 struct DiscoverySite {
     std::string pageUrl;  // the host's web page, when it serves one: the devices' link
@@ -43,8 +49,11 @@ class Discovery {
     Discovery(std::string discoveryPrefix, std::string topicPrefix,
               const Presentation& presentation, DiscoverySite site);
 
+    // The host's values to announce after the signals, in this order.
+    void setEntities(std::vector<HostEntity> entities) { entities_ = std::move(entities); }
+
     // The announcements of one meter: one per signal the presentation names,
-    // in id order.
+    // in id order, then one per host entity.
     std::vector<DiscoveryMessage> announce(unsigned dataId) const;
 
     // Home Assistant says "online" here when it starts: announce again.
@@ -62,6 +71,7 @@ class Discovery {
     std::string node_;         // P as a topic level of D
     const Presentation& presentation_;
     DiscoverySite site_;
+    std::vector<HostEntity> entities_;
 };
 
 // The address of the page served on `listen` ("ADDR:PORT") as another

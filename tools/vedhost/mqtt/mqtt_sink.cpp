@@ -418,6 +418,11 @@ std::vector<MqttSink::Health> MqttSink::health() const {
     return out;
 }
 
+void MqttSink::setHostValues(HostValues values, std::vector<HostEntity> announced) {
+    hostValues_ = std::move(values);
+    if (discovery_) discovery_->setEntities(std::move(announced));
+}
+
 void MqttSink::start() {
     started_ = true;
     if (!clients_.empty()) clients_.begin()->second->sweeper = true;
@@ -472,8 +477,9 @@ void MqttSink::round(unsigned dataId, const Json::Value& report) {
     const auto it = clients_.find(dataId);
     if (it == clients_.end()) return;
     Client& c = *it->second;
-    const Json::Value state = stateMessage(dataId, timestamp(std::chrono::system_clock::now()),
-                                           c.line, c.slave, report, presentation_);
+    const Json::Value state =
+        stateMessage(dataId, timestamp(std::chrono::system_clock::now()), c.line, c.slave, report,
+                     presentation_, hostValues_ ? hostValues_(dataId) : Json::Value());
     c.enqueue("state", state);
 }
 

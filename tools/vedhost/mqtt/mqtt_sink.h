@@ -38,6 +38,7 @@
 #include "hosting/publisher.h"
 #include "mqtt/mqtt_discovery.h"
 #include "presentation/presentation.h"
+#include "presentation/state_message.h"
 
 namespace vedhost {
 
@@ -83,6 +84,11 @@ class MqttSink : public Publisher {
     // event log has it, to PREFIX/DATA_ID/write; queued like the state.
     void clientWrite(unsigned dataId, const Json::Value& audit);
 
+    // Values the host adds to each state message (the energy ledger's),
+    // and those of them to announce; before addMeter(). `values` is called
+    // on the line thread of the round.
+    void setHostValues(HostValues values, std::vector<HostEntity> announced);
+
     struct Client;  // one meter's connection and queue
 
   private:
@@ -96,6 +102,7 @@ class MqttSink : public Publisher {
 
     MqttOptions options_;
     const Presentation& presentation_;
+    HostValues hostValues_;
     std::unique_ptr<Discovery> discovery_;  // set when announcing
     std::set<std::string> announced_;       // every announcement topic, fixed at start()
     std::map<unsigned, std::unique_ptr<Client>> clients_;

@@ -1,5 +1,6 @@
 #include "runtime/host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -63,9 +64,11 @@ int Host::run() {
     startServices();
     if (!openLines(error)) return configError(error);
     for (std::size_t i = 0; i < lines_.size(); ++i) createMeters(config_.lines[i], lines_[i]);
+    if (!startEnergy(error)) return configError(error);
     addReportSinks();
     if (!startWeb(error) || !startMqtt(error) || !openModbusServer(error))
         return configError(error);
+    raiseLimits();
     return poll();
 }
 
@@ -175,6 +178,37 @@ void Host::createMeters(const LineConfig& config, Line& line) {
     }
 }
 
+// The energy books of every meter polled; their tables in the history's
+// file, committed once a minute (a crash's lost minute is counted again
+// after the restart, as accrued over the gap).
+bool Host::startEnergy(std::string& error) {
+    if (!config_.energy || !config_.energy->enabled) return true;
+    if (keepsHistory()) {
+        energy::EnergyStoreOptions o;
+        o.commitSeconds = std::max(60.0, config_.history.commitSeconds);
+        // Hours for as long as the tiers keep a step of an hour or less, days
+        // for as long as any tier; a year and ten at least.
+        for (const TierShape& t : config_.history.tiers) {
+            if (t.step <= 3600) o.hourSpan = std::max(o.hourSpan, t.span);
+            o.daySpan = std::max(o.daySpan, t.span);
+        }
+        energyStore_ = std::make_unique<energy::EnergyStore>();
+        if (!energyStore_->open(config_.history.path, false, error, o)) return false;
+    }
+    energySink_ = std::make_unique<energy::EnergySink>(
+        energy::energyRules(*config_.energy, config_.intervalSeconds), energyStore_.get());
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    for (const Line& line : lines_)
+        for (const auto& meter : line.meters)
+            if (meter->active) energySink_->addMeter(meter->config.dataId, now);
+    energyRounds_ = std::make_unique<energy::EnergyRoundSink>(*energySink_);
+    publishers_.add(energyRounds_.get());
+    hostValues_ = [sink = energySink_.get()](unsigned dataId) { return sink->stateValues(dataId); };
+    return true;
+}
+
 // The report stream's line goes out before the table, as each round ends.
 void Host::addReportSinks() {
     if (report_.isOpen()) {
@@ -204,6 +238,15 @@ bool Host::startWeb(std::string& error) {
             return q->answer(dataId, week, document, error);
         });
     server_->setHealth([this] { return health(); });
+    if (energySink_) {
+        web_->setHostValues(hostValues_);
+        server_->setEnergy([sink = energySink_.get()](const auto& arg, Json::Value& reply) {
+            const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count();
+            return energy::energyReply(*sink, arg, now, reply);
+        });
+    }
     if (!server_->start(error)) return false;
     web_->onChange([s = server_.get()](unsigned dataId) { s->meterChanged(dataId); });
     publishers_.add(web_.get());
@@ -223,6 +266,14 @@ bool Host::startMqtt(std::string& error) {
         !config_.http ? "" : pageAddress(served_, !config_.http->tlsCertFile.empty());
     mqtt_ = std::make_unique<MqttSink>(*config_.mqtt, config_.presentation,
                                        DiscoverySite{link, version_});
+    if (energySink_) {
+        // Home Assistant is told of the ledger's totals and the demand.
+        std::vector<HostEntity> announced;
+        for (const energy::StateValue& v : energy::stateValueRows())
+            if (*v.stateClass != '\0')
+                announced.push_back({v.id, v.label, v.unit, v.deviceClass, v.stateClass});
+        mqtt_->setHostValues(hostValues_, announced);
+    }
     for (const Line& line : lines_)
         for (const auto& meter : line.meters)
             if (meter->active && !mqtt_->addMeter(meter->config.dataId, meter->line->name(),
@@ -280,6 +331,17 @@ bool Host::startModbusServer(Scheduler& scheduler, std::string& error) {
     std::cerr << "vedhost: modbus server on " << listenHost(config_.modbusServer->listen) << ":"
               << modbusServer_->port() << std::endl;
     return true;
+}
+
+// A demand limit is a vedhost alarm: on MQTT's alarm topic and the page.
+void Host::raiseLimits() {
+    if (!energySink_) return;
+    energySink_->onLimit([w = web_.get(), m = mqtt_.get()](const energy::LimitAlarm& a) {
+        for (Publisher* p : {static_cast<Publisher*>(w), static_cast<Publisher*>(m)})
+            if (p != nullptr)
+                p->alarmCheck(a.dataId, a.level, a.key, a.alarmId, a.valueText, a.message,
+                              a.raised, 0);
+    });
 }
 
 int Host::poll() {

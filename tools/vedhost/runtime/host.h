@@ -18,6 +18,10 @@
 #include "config/config.h"
 #include "health/clock_watch.h"
 #include "health/host_health.h"
+#include "energy/energy_api.h"
+#include "energy/energy_round_sink.h"
+#include "energy/energy_sink.h"
+#include "energy/energy_store.h"
 #include "history/history_sink.h"
 #include "history/history_store.h"
 #include "host/controller.h"
@@ -62,11 +66,13 @@ class Host {
     void startServices();
     bool openLines(std::string& error);
     void createMeters(const LineConfig& config, Line& line);
+    bool startEnergy(std::string& error);
     void addReportSinks();
     bool startWeb(std::string& error);
     bool startMqtt(std::string& error);
     bool openModbusServer(std::string& error);
     bool startModbusServer(Scheduler& scheduler, std::string& error);
+    void raiseLimits();
     int poll();
     // How the lines, the history, the broker and the clock stand; any thread
     // once polling has started.
@@ -87,6 +93,12 @@ class Host {
     Publishers publishers_;
     std::unique_ptr<HistorySink> historySink_;
     std::unique_ptr<quality::QualitySink> quality_;  // in the history's file, after it
+    // The energy books (in the history's file when one is kept), first of
+    // the sinks after the history: the others show their totals.
+    std::unique_ptr<energy::EnergyStore> energyStore_;
+    std::unique_ptr<energy::EnergySink> energySink_;
+    std::unique_ptr<energy::EnergyRoundSink> energyRounds_;
+    HostValues hostValues_;
     std::unique_ptr<ReportStream> reportStream_;
     std::unique_ptr<ReportConsole> reportConsole_;
     std::unique_ptr<WebState> web_;

@@ -114,6 +114,7 @@ struct HttpServer::Impl {
     const Presentation& presentation;
     HistoryReader* reader;  // null: no history is kept
     QualitySource quality;
+    EnergyQuery energy;
     MHD_Daemon* daemon = nullptr;
     int port = 0;
 
@@ -286,6 +287,17 @@ struct HttpServer::Impl {
         return jsonReply(out);
     }
 
+    Reply energyUse(const std::string&, MHD_Connection* c) {
+        if (!energy) return errorReply(MHD_HTTP_NOT_FOUND, "no energy is kept (see --energy)");
+        Json::Value reply;
+        const unsigned status = energy(
+            [c](const char* name) {
+                return MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
+            },
+            reply);
+        return jsonReply(reply, status);
+    }
+
     // The meters, then the host's own families.
     Reply metrics(const std::string&, MHD_Connection*) {
         std::string text = state.metrics();
@@ -302,7 +314,7 @@ struct HttpServer::Impl {
         {"/api/meters", false, &Impl::meters},   {"/api/meters/", true, &Impl::meter},
         {"/api/alarms", false, &Impl::alarms},   {"/api/signals", false, &Impl::signals},
         {"/api/history", false, &Impl::history}, {"/api/quality", false, &Impl::qualityWeek},
-        {"/api/health", false, &Impl::health},
+        {"/api/health", false, &Impl::health},   {"/api/energy", false, &Impl::energyUse},
         {"/metrics", false, &Impl::metrics},
     };
 
@@ -537,6 +549,8 @@ HttpServer::HttpServer(HttpOptions options, WebState& state, const Presentation&
     : impl_(std::make_unique<Impl>(std::move(options), state, presentation, history)) {}
 
 HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::setEnergy(EnergyQuery energy) { impl_->energy = std::move(energy); }
 
 int HttpServer::port() const { return impl_->port; }
 

@@ -16,6 +16,9 @@
 //                           newest when not given), quality_report.h
 //   /api/health             the host beside its meters: {"history": {"kept"}},
 //                           "problems" for the page's header, the parts' figures
+//   /api/energy?data_id=&counter=&period=&from=&to=
+//                           consumption per period (the energy room's,
+//                           when energy is kept; 404 otherwise)
 //   /api/events             server-sent events: "meter" with the meter's
 //                           state after each change; a comment every 15 s
 //   /metrics                Prometheus' text format (metrics.h)
@@ -53,6 +56,12 @@ namespace vedhost {
 using QualitySource = std::function<bool(unsigned dataId, const std::string& week,
                                          Json::Value& document, std::string& error)>;
 
+// Answers /api/energy: `arg(name)` is a query argument or nullptr. Returns
+// the HTTP status and the JSON to send (for an error, {"error": reason}).
+// Called on the server's thread.
+using EnergyQuery =
+    std::function<unsigned(const std::function<const char*(const char*)>& arg, Json::Value& reply)>;
+
 class HttpServer {
   public:
     // `history` is null when no history is kept. `state`, `presentation` and
@@ -66,6 +75,8 @@ class HttpServer {
     // Serves /api/quality from `quality`; before start(). Without it, no
     // supply-quality report is kept.
     void setQuality(QualitySource quality);
+    // Where /api/energy is answered from; before start().
+    void setEnergy(EnergyQuery energy);
 
     // Listens; false with a one-line reason when it cannot.
     bool start(std::string& error);

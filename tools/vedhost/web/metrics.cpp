@@ -14,7 +14,8 @@ enum class Quantity {
     Frequency,
     Ratio,
     ActiveEnergy,
-    ReactiveEnergy
+    ReactiveEnergy,
+    Time
 };
 
 // Units a presentation may give and what one of them is in the base unit.
@@ -73,12 +74,23 @@ constexpr Family kFamilies[] = {
      Quantity::ActiveEnergy, "direction"},
     {"ved96_reactive_energy_var_seconds_total", "counter", "Reactive energy counter.",
      Quantity::ReactiveEnergy, "direction"},
+    {"ved96_active_power_demand_watts", "gauge",
+     "Average active power over the demand window: so far, projected to its end, and this "
+     "month's peak.",
+     Quantity::ActivePower, "window"},
+    {"ved96_active_power_demand_peak_timestamp_seconds", "gauge",
+     "Unix time the window of this month's peak demand began.", Quantity::Time, nullptr},
 };
 
+// A sample is the host's own value where it keeps one (the energy ledger's
+// total, which does not wrap with the register), else the signal's as the
+// presentation gives it.
 struct Sample {
-    std::size_t family;  // index into kFamilies
-    const char* id;      // the signal's ASCII id
-    const char* label;   // the family label's value
+    std::size_t family;            // index into kFamilies
+    const char* id;                // the signal's ASCII id, or nullptr
+    const char* label;             // the family label's value
+    const char* hostId = nullptr;  // the host's value in the state
+    double hostFactor = 0;         // from its unit (kWh, kW) to the base unit
 };
 constexpr Sample kSamples[] = {
     {0, "phase_voltage_a", "a"},
@@ -108,10 +120,14 @@ constexpr Sample kSamples[] = {
     {6, "power_factor_c", "c"},
     {6, "power_factor_total", "total"},
     {7, "frequency", nullptr},
-    {8, "energy_fwd_active", "import"},
-    {8, "energy_rev_active", "export"},
-    {9, "energy_fwd_reactive", "import"},
-    {9, "energy_rev_reactive", "export"},
+    {8, "energy_fwd_active", "import", "energy_fwd_active_total", 3.6e6},
+    {8, "energy_rev_active", "export", "energy_rev_active_total", 3.6e6},
+    {9, "energy_fwd_reactive", "import", "energy_fwd_reactive_total", 3.6e6},
+    {9, "energy_rev_reactive", "export", "energy_rev_reactive_total", 3.6e6},
+    {10, nullptr, "running", "demand_active", 1e3},
+    {10, nullptr, "projected", "demand_active_projected", 1e3},
+    {10, nullptr, "peak", "demand_active_max", 1e3},
+    {11, nullptr, nullptr, "demand_active_max_at", 1},
 };
 constexpr std::size_t kFamilyCount = sizeof kFamilies / sizeof kFamilies[0];
 
@@ -188,10 +204,16 @@ std::string metricsText(const std::vector<MeterReading>& meters, const Presentat
             if (!m.up || m.values == nullptr) continue;
             for (const Sample& s : kSamples) {
                 if (s.family != f) continue;
-                const Json::Value& v = (*m.values)[s.id];
-                if (!v.isNumeric()) continue;
-                const double factor = baseFactor(presentation, s.id, family.quantity);
-                if (factor == 0) continue;
+                const Json::Value* v = nullptr;
+                double factor = 0;
+                if (s.hostId != nullptr && (*m.values)[s.hostId].isNumeric()) {
+                    v = &(*m.values)[s.hostId];
+                    factor = s.hostFactor;
+                } else if (s.id != nullptr && (*m.values)[s.id].isNumeric()) {
+                    v = &(*m.values)[s.id];
+                    factor = baseFactor(presentation, s.id, family.quantity);
+                }
+                if (v == nullptr || factor == 0) continue;
                 if (!headed) head(out, family.name, family.type, family.help);
                 headed = true;
                 meterLabel(out, family.name, m.dataId);
@@ -203,7 +225,7 @@ std::string metricsText(const std::vector<MeterReading>& meters, const Presentat
                     out += '"';
                 }
                 out += "} ";
-                number(out, v.asDouble() * factor);
+                number(out, v->asDouble() * factor);
                 out += '\n';
             }
         }

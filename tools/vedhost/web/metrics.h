@@ -2,7 +2,9 @@
 // units (volts, amperes, watts, hertz; energy counters in joules and
 // var-seconds, as `..._total`), each sample labelled with its meter's data
 // id, beside each meter's `ved96_meter_up` and its round and exchange
-// counters.
+// counters. Where the host keeps an energy ledger, the energy counters are
+// its totals (they never decrease where the registers wrap), and the demand
+// is given beside them.
 //
 // The report carries raw register values; a measurement is shown only when
 // the user's presentation gives it a unit this file knows how to bring to

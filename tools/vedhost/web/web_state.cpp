@@ -47,7 +47,8 @@ void WebState::round(unsigned dataId, const Json::Value& report) {
     }
     // Built and written outside the lock; only the line thread of this
     // meter changes its state.
-    Json::Value state = stateMessage(dataId, timestamp(now), line, slave, report, presentation_);
+    Json::Value state = stateMessage(dataId, timestamp(now), line, slave, report, presentation_,
+                                     hostValues_ ? hostValues_(dataId) : Json::Value());
     std::string text = presentedJson(state);
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -23,6 +23,7 @@
 #include "hosting/publisher.h"
 #include "presentation/alarm_tracker.h"
 #include "presentation/presentation.h"
+#include "presentation/state_message.h"
 
 namespace vedhost {
 
@@ -45,6 +46,10 @@ class WebState : public Publisher {
     void onChange(std::function<void(unsigned dataId)> listener) {
         listener_ = std::move(listener);
     }
+
+    // Values the host adds to each meter's state (the energy ledger's); set
+    // before polling starts, called on the line thread of the round.
+    void setHostValues(HostValues values) { hostValues_ = std::move(values); }
 
     // A round shows the meter's state from its report.
     void round(const Round& round) override { this->round(round.dataId, round.report); }
@@ -116,6 +121,7 @@ class WebState : public Publisher {
 
     const Presentation& presentation_;
     std::function<void(unsigned)> listener_;
+    HostValues hostValues_;
     std::function<std::chrono::system_clock::time_point()> clock_ = [] {
         return std::chrono::system_clock::now();
     };

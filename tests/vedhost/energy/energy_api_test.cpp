@@ -1,5 +1,6 @@
 // /api/energy's arguments and answer: the refusals, each with its status
-// and reason, and a day's consumption read through the sink's store.
+// and reason, and a day's consumption read through the sink's store; and
+// `vedhost history --energy`'s lines and refusals.
 #include "energy/energy_api.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,9 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 
+#include "energy/energy_command.h"
 #include "local_zone.h"
 
 namespace vedhost::energy {
@@ -97,6 +100,72 @@ TEST(EnergyApi, ArgumentsCheckedAndADayAnswered) {
         memory.addMeter(1, 0);
         EXPECT_EQ(ask(memory, {{"data_id", "1"}}, now, reply), 404u);
         EXPECT_EQ(reply["error"].asString(), "no history is kept (see --history)");
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vedhost::energy
+
+namespace vedhost::energy {
+namespace {
+
+TEST(EnergyCommand, ListsPeriodsAndTheAuditAndRefusesWhatItCannotList) {
+    LocalZone zone("UTC");
+    char name[] = "/tmp/vedhost-energy-command-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const fs::path dir = name;
+    const std::string path = (dir / "h.db").string();
+    std::string error;
+    {
+        EnergyStore store;
+        ASSERT_TRUE(store.open(path, false, error)) << error;
+        EnergySink sink(EnergyRules{}, &store);
+        sink.addMeter(4, 0);
+        // 23:00 to 01:00 at 36 kW, a count every 10 s: 36 kWh each side of
+        // midnight; 535 counts from 65000 to the top, the wrap at the 536th,
+        // 5360 s after 23:00.
+        std::uint16_t raw = 65000;
+        for (std::int64_t t = utc("2024-05-01T23:00:00"); t <= utc("2024-05-02T01:00:00");
+             t += 10) {
+            Reading r;
+            r.raw[kImportActive] = raw++;
+            r.power[kImportActive] = r.activePowerW = 36000;
+            sink.round(4, t * 1000, r);
+        }
+    }
+    std::ostringstream out, err;
+    EnergyListing days{path, std::nullopt, "", "", false, "day", "", std::nullopt};
+    EXPECT_EQ(runEnergyCommand(days, out, err), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "data_id,counter,period,start,end,kwh,estimated_kwh\n"
+              "4,energy_fwd_active,day,2024-05-01T00:00:00,2024-05-02T00:00:00,36,0\n"
+              "4,energy_fwd_active,day,2024-05-02T00:00:00,2024-05-03T00:00:00,36,0\n");
+    EXPECT_EQ(err.str(), "vedhost: 2 periods\n");
+
+    std::ostringstream audit, auditErr;
+    EnergyListing rows{path, 4, "", "", false, "audit", "", std::nullopt};
+    EXPECT_EQ(runEnergyCommand(rows, audit, auditErr), 0);
+    EXPECT_EQ(audit.str(),
+              "data_id,counter,time,kind,old,new,epoch,total\n"
+              "4,energy_fwd_active,2024-05-02T00:29:20,wrap,6553.5,0,0,6553.6\n");
+
+    const struct {
+        EnergyListing listing;
+        std::string error;
+    } refused[] = {
+        {{path, std::nullopt, "", "", false, "days", "", std::nullopt},
+         "vedhost: --energy: expected hour, day, week, month, year, billing or audit, got "
+         "\"days\"\n"},
+        {{path, std::nullopt, "", "", false, "day", "energy", std::nullopt},
+         "vedhost: --counter: expected energy_fwd_active, energy_rev_active, energy_fwd_reactive "
+         "or energy_rev_reactive, got \"energy\"\n"},
+    };
+    for (const auto& r : refused) {
+        std::ostringstream o, e;
+        EXPECT_EQ(runEnergyCommand(r.listing, o, e), 2);
+        EXPECT_EQ(e.str(), r.error);
+        EXPECT_EQ(o.str(), "");
     }
     fs::remove_all(dir);
 }

@@ -86,13 +86,14 @@ class Rig:
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def start_sim(self, meter, image, port=0):
+    def start_sim(self, meter, image, port=0, sim_args=()):
         setup = {"1": image}
         units = self.path(f"units{meter}.json")
         with open(units, "w") as f:
             json.dump(setup, f)
         out = self.path(f"sim{meter}.out")
-        proc = subprocess.Popen([self.sim, "--tcp", f"127.0.0.1:{port}", "--units", units],
+        proc = subprocess.Popen([self.sim, "--tcp", f"127.0.0.1:{port}", "--units", units,
+                                 *sim_args],
                                 stdout=open(out, "w"), stderr=open(self.path(f"sim{meter}.err"), "w"))
         line = wait_for(lambda: open(out).readline().strip())
         if not line:
@@ -114,11 +115,14 @@ class Rig:
         before, last = out.split()
         return before, last
 
-    def start_host(self, meters=(1, 2, 3), extra=(), history=True):
+    def start_host(self, meters=(1, 2, 3), extra=(), history=True, sim_args=(), document=None):
+        """The simulators (live ones given `sim_args`) and vedhost; `document`
+        holds members the --config document adds (an "energy" object, say)."""
         for m in meters:
-            self.start_sim(m, IMAGES[m])
+            self.start_sim(m, IMAGES[m], sim_args=sim_args if IMAGES[m] is None else ())
         config = {"lines": [{"tcp": f"127.0.0.1:{self.sims[m][1]}", "timeout_ms": 300,
                              "meters": [{"slave": 1, "data_id": m}]} for m in meters]}
+        config.update(document or {})
         with open(self.path("vedhost.json"), "w") as f:
             json.dump(config, f)
         err = self.path("host.err")

@@ -7,7 +7,9 @@ each meter's supply-quality panel and the printable page of a week whose
 voltage ran high, and log no console error. Served by a host that keeps no
 history and whose broker is away, the page asks for no chart, says so where
 the chart would be, says in its header that the broker is away, and logs no
-console error either. A screenshot is kept when a check fails.
+console error either. With the energy ledger on, a live meter's panel shows
+today's and this month's energy and cost, the demand, and bars of 31 days
+and 12 months. A screenshot is kept when a check fails.
 
 Run: page_test.py VEDHOST VED96_SIM SOURCE_DIR OUT_DIR [--screenshot FILE]
                   [--quality-screenshots DIR]
@@ -16,6 +18,7 @@ else by OUT_DIR/quality_weeks."""
 
 import functools
 import os
+import re
 import sys
 import unittest
 
@@ -304,6 +307,71 @@ class PageWithoutHistory(unittest.TestCase):
     @keeps_screenshot
     def test_9_no_console_error(self):
         self.assertTrue(wait_for(lambda: self.note(2)))
+        errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(errors, [])
+
+
+# A flat tariff: 0.30 a kWh and 0.40 a day.
+FLAT_TARIFF = {"energy": {"currency": "EUR", "tariffs": [{
+    "valid_from": "2024-01-01", "standing_charge_per_day": 0.4,
+    "bands": [{"name": "flat", "from": "00:00", "to": "24:00", "import_per_kwh": 0.3}]}]}}
+
+
+class EnergyPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # The live meter's time twenty times as fast: a count every second or so.
+        cls.rig = Rig(ARGS["vedhost"], ARGS["sim"], ARGS["source"], interval="0.5")
+        try:
+            cls.rig.start_host(meters=(3,), sim_args=("--speed", "20"), document=FLAT_TARIFF)
+            cls.driver = cls.rig.browser()
+            cls.driver.get(cls.rig.url)
+        except BaseException:
+            cls.rig.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.rig.close()
+
+    def role(self, name):
+        found = self.driver.find_elements(
+            By.CSS_SELECTOR, f'section[data-meter="3"] [data-role="{name}"]')
+        return found[0] if found else None
+
+    @keeps_screenshot
+    def test_1_todays_and_this_months_energy_and_cost(self):
+        # "Today 1.2 kWh · 0.76 EUR": the ledger's kWh and their cost with
+        # the day's standing charge.
+        pattern = re.compile(r"^Today \d+\.\d kWh · \d+\.\d\d EUR$")
+        text = wait_for(lambda: (self.role("energy-today").text if self.role("energy-today")
+                                 else ""), 60)
+        self.assertTrue(wait_for(lambda: pattern.match(self.role("energy-today").text)
+                                 and float(self.role("energy-today").text.split()[1]) > 0, 90),
+                        f"shown: {text!r}")
+        self.assertRegex(self.role("energy-month").text, r"^This month \d+\.\d kWh · \d+\.\d\d EUR$")
+        self.assertRegex(self.role("demand").text, r"^Demand \d+\.\d kW, projected \d+\.\d kW")
+        # The import row shows the ledger's total, not the register alone.
+        total = self.rig.api("api/meters/3")["values"]["energy_fwd_active_total"]
+        self.assertTrue(wait_for(lambda: float(cell(self.driver, 3, "energy_fwd_active") or 0)
+                                 >= total, 30))
+
+    @keeps_screenshot
+    def test_2_bars_of_31_days_and_12_months(self):
+        def bars(role):
+            svg = self.role(role)
+            return svg.find_elements(By.CSS_SELECTOR, "rect.bar") if svg else []
+        self.assertTrue(wait_for(lambda: int(self.role("days").get_attribute("data-filled") or 0)
+                                 >= 1, 150), "no day's bar drawn")
+        self.assertEqual(len(bars("days")), 31)
+        self.assertEqual(len(bars("months")), 12)
+        # Today is the last bar, and it holds today's energy.
+        today = bars("days")[-1]
+        self.assertGreater(float(today.get_attribute("data-kwh")), 0)
+        self.assertGreater(float(bars("months")[-1].get_attribute("data-kwh")), 0)
+
+    @keeps_screenshot
+    def test_9_no_console_error(self):
         errors = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 

@@ -3,6 +3,10 @@
 // when the host keeps a history (/api/health says whether it does), the
 // supply-quality panels (quality.js) from /api/quality, and the header has a
 // line for each thing wrong with the host (/api/health again).
+// Where the host keeps an energy ledger, the energy rows show its totals
+// (the registers wrap), and a part of the panel shows today's and this
+// month's consumption and cost, the demand, and bars of the last 31 days
+// and 12 months from /api/energy.
 'use strict';
 
 // The table: a quantity per row, its three phases and total (or mean) in the
@@ -25,6 +29,8 @@ const COLUMNS = ['L1', 'L2', 'L3', 'total'];
 const RANGES = [['hour', 3600], ['day', 86400], ['month', 31 * 86400], ['year', 366 * 86400]];
 const CHART_POINTS = 500;
 const W = 600, H = 200, PAD_L = 48, PAD_B = 18, PAD_T = 6;
+const BAR_H = 90, BAR_PAD_B = 14;
+const MONTHS = ['Jan', 'Feb', 'Mar', 'Apr', 'May', 'Jun', 'Jul', 'Aug', 'Sep', 'Oct', 'Nov', 'Dec'];
 
 let signals = {};      // id -> {label, unit}
 let historyKept = true;
@@ -73,6 +79,15 @@ function makePanel(meter) {
   }
   p.table = el('table', {}, thead, tbody);
   p.alarms = el('div', { class: 'alarms', 'data-role': 'alarms' });
+  p.today = el('div', { 'data-role': 'energy-today' });
+  p.month = el('div', { 'data-role': 'energy-month' });
+  p.demand = el('div', { 'data-role': 'demand' });
+  p.days = svg('svg', { viewBox: `0 0 ${W} ${BAR_H}`, role: 'img', 'data-role': 'days' });
+  p.months = svg('svg', { viewBox: `0 0 ${W} ${BAR_H}`, role: 'img', 'data-role': 'months' });
+  p.energy = el('div', { class: 'energy', 'data-role': 'energy', hidden: '' },
+    el('div', { class: 'totals' }, p.today, p.month), p.demand,
+    el('div', { class: 'bars' }, el('div', { class: 'caption' }, 'last 31 days'), p.days),
+    el('div', { class: 'bars' }, el('div', { class: 'caption' }, 'last 12 months'), p.months));
 
   const chartSignal = el('select', { 'aria-label': 'signal', 'data-role': 'chart-signal' });
   for (const [, ids] of ROWS)
@@ -97,7 +112,7 @@ function makePanel(meter) {
     el('div', { class: 'head' }, el('h2', {}, 'Meter ' + id), p.status,
        el('span', { class: 'where' }, `slave ${meter.slave} on ${meter.line}`)),
     el('div', {}, p.age, ' ', p.counters),
-    p.table, p.alarms, chart);
+    p.table, p.energy, p.alarms, chart);
   if (qualityKept) {
     p.quality = VedQuality.panel(id);
     p.root.append(p.quality.root);
@@ -123,8 +138,13 @@ function update(meter) {
   p.status.className = 'badge ' + meter.status;
   p.root.classList.toggle('stale', meter.status !== 'online');
   const values = meter.values || {};
-  for (const [sid, td] of Object.entries(p.cells))
-    td.textContent = sid in values && values[sid] !== null ? String(values[sid]) : '';
+  // An energy counter shows the ledger's total where there is one.
+  const shown = sid => (sid + '_total') in values ? values[sid + '_total'] : values[sid];
+  for (const [sid, td] of Object.entries(p.cells)) {
+    const v = shown(sid);
+    td.textContent = v !== undefined && v !== null ? String(v) : '';
+  }
+  showEnergy(p, meter);
   p.counters.textContent = `rounds ${meter.rounds}, exchanges ${meter.exchanges}, ` +
     `time-outs ${meter.timeouts}, errors ${meter.errors}`;
   const raised = meter.alarms ? meter.alarms.raised : [];
@@ -134,6 +154,114 @@ function update(meter) {
   else p.alarms.append('No alarm raised');
   if (cleared.length) p.alarms.append(el('ul', {}, ...cleared.slice(0, 3).map(a => alarmItem(a, true))));
   showAge(p);
+}
+
+// Today's and this month's consumption and cost, and the demand.
+function showEnergy(p, meter) {
+  const v = meter.values || {}, u = meter.units || {};
+  const kept = 'energy_fwd_active_total' in v;
+  if (kept && p.energy.hidden) {
+    p.energy.hidden = false;
+    loadBars(p);
+  }
+  if (!kept) return;
+  const money = id => id in v ? ` · ${(+v[id]).toFixed(2)} ${u[id] || ''}`.trimEnd() : '';
+  const kwh = id => `${(+(v[id] || 0)).toFixed(1)} kWh`;
+  p.today.textContent = `Today ${kwh('energy_fwd_active_today')}${money('energy_cost_today')}`;
+  p.month.textContent = `This month ${kwh('energy_fwd_active_month')}${money('energy_cost_month')}`;
+  let demand = '';
+  if ('demand_active' in v)
+    demand = `Demand ${(+v.demand_active).toFixed(1)} kW, projected ${(+v.demand_active_projected).toFixed(1)} kW`;
+  if ('demand_active_max' in v)
+    demand += `${demand ? ' · ' : ''}peak this month ${(+v.demand_active_max).toFixed(1)} kW at ` +
+      String(v.demand_active_max_time).replace('T', ' ').slice(0, 16);
+  p.demand.textContent = demand;
+}
+
+async function loadBars(p) {
+  if (p.energy.hidden) return;
+  const to = Math.floor(Date.now() / 1000);
+  const ask = async (period, back) => {
+    try {
+      const r = await fetch(`api/energy?data_id=${p.id}&period=${period}&from=${to - back}&to=${to}`);
+      return r.ok ? await r.json() : null;
+    } catch (e) {
+      return null;
+    }
+  };
+  const [days, months] = await Promise.all([ask('day', 31 * 86400), ask('month', 366 * 86400)]);
+  if (days) drawBars(p.days, daySlots(days), 'day');
+  if (months) drawBars(p.months, monthSlots(months), 'month');
+}
+
+// The last 31 local days, today last, each with its period when it has one;
+// a day is found by its start within two hours of a whole number of days
+// back (days of 23 and 25 hours).
+function daySlots(data) {
+  const ps = data.periods;
+  let today = data.to - 86400;
+  if (ps.length) {
+    const last = ps[ps.length - 1];
+    today = last.start + Math.floor((data.to - last.start) / 86400) * 86400;
+  }
+  const slots = [];
+  for (let k = 30; k >= 0; --k) {
+    const start = today - k * 86400;
+    const found = ps.find(q => Math.abs(q.start - start) < 7200);
+    const text = found ? found.start_time : '';
+    slots.push({ period: found, label: found ? String(+text.slice(8, 10)) : '', key: text.slice(0, 10) });
+  }
+  return slots;
+}
+
+// The last 12 months, this one last, by their local year and month.
+function monthSlots(data) {
+  const ps = data.periods;
+  const keyOf = q => q.start_time.slice(0, 7);
+  const now = new Date(data.to * 1000);
+  let y = now.getFullYear(), m = now.getMonth() + 1;
+  if (ps.length && ps[ps.length - 1].end > data.to) {
+    y = +ps[ps.length - 1].start_time.slice(0, 4);
+    m = +ps[ps.length - 1].start_time.slice(5, 7);
+  }
+  const slots = [];
+  for (let k = 11; k >= 0; --k) {
+    let mm = m - k, yy = y;
+    while (mm < 1) { mm += 12; --yy; }
+    const key = `${yy}-${String(mm).padStart(2, '0')}`;
+    slots.push({ period: ps.find(q => keyOf(q) === key), label: MONTHS[mm - 1], key });
+  }
+  return slots;
+}
+
+function drawBars(s, slots, what) {
+  s.replaceChildren();
+  const unit = 'kwh';
+  const top = Math.max(...slots.map(x => (x.period ? x.period[unit] : 0)), 0.001);
+  const w = (W - PAD_L) / slots.length;
+  let filled = 0;
+  slots.forEach((slot, i) => {
+    const v = slot.period ? slot.period[unit] : 0;
+    const h = v / top * (BAR_H - BAR_PAD_B - 4);
+    const bar = svg('rect', { class: 'bar' + (slot.period && slot.period.estimated ? ' estimated' : ''),
+      x: PAD_L + i * w + 1, y: BAR_H - BAR_PAD_B - h, width: Math.max(1, w - 2), height: h,
+      'data-kwh': v, 'data-slot': slot.key });
+    const cost = slot.period && slot.period.cost !== undefined ? `, ${slot.period.cost.toFixed(2)}` : '';
+    const title = svg('title');
+    title.textContent = `${slot.key || what}: ${v.toFixed(1)} kWh${cost}`;
+    bar.append(title);
+    s.append(bar);
+    filled += v > 0;
+    if (what === 'month' || i % 5 === 0 || i === slots.length - 1) {
+      const t = svg('text', { x: PAD_L + i * w + w / 2, y: BAR_H - 2, 'text-anchor': 'middle' });
+      t.textContent = slot.label;
+      s.append(t);
+    }
+  });
+  const t = svg('text', { x: PAD_L - 4, y: 12, 'text-anchor': 'end' });
+  t.textContent = shortNumber(top) + ' kWh';
+  s.append(t);
+  s.setAttribute('data-filled', filled);
 }
 
 function showAge(p) {
@@ -227,6 +355,7 @@ async function start() {
   if (historyKept) setInterval(() => panels.forEach(loadChart), 30000);
   // The ten-minute values grow every ten minutes.
   setInterval(() => panels.forEach(p => p.quality && p.quality.refresh()), 600000);
+  setInterval(() => panels.forEach(loadBars), 60000);
 }
 
 start();

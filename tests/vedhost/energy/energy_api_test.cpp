@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/json_file.h"
 #include "energy/energy_command.h"
 #include "local_zone.h"
 
@@ -20,15 +21,20 @@ namespace fs = std::filesystem;
 using test::LocalZone;
 using test::utc;
 
+// The answer parsed, as a client reads it.
 unsigned ask(EnergySink& sink, const std::map<std::string, std::string>& args, std::int64_t now,
              Json::Value& reply) {
-    return energyReply(
+    std::string text;
+    const unsigned status = energyReply(
         sink,
         [&](const char* name) {
             const auto it = args.find(name);
             return it == args.end() ? nullptr : it->second.c_str();
         },
-        now, reply);
+        now, text);
+    std::string error;
+    EXPECT_TRUE(vedhost::parseJson(text, reply, error)) << error << text;
+    return status;
 }
 
 TEST(EnergyApi, ArgumentsCheckedAndADayAnswered) {

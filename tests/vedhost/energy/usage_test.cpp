@@ -197,13 +197,15 @@ TEST_F(EnergyUsageTest, TheExportsLines) {
     writeUsageJsonLines(q, days, plan, lines);
     Json::Value first;
     ASSERT_TRUE(parseJson(lines.str().substr(0, lines.str().find('\n')), first, error)) << error;
-    EXPECT_EQ(first["start"], "2024-03-01T00:00:00");
+    EXPECT_EQ(first["start_time"], "2024-03-01T00:00:00");
+    EXPECT_EQ(first["counter"], "energy_fwd_active");
     EXPECT_EQ(first["currency"], "EUR");
     EXPECT_EQ(first["kwh"].asDouble(), 48);
     EXPECT_EQ(first["estimated"], false);
     EXPECT_EQ(first["cost"].asDouble(), 13.24);
     EXPECT_EQ(first["bands"][1]["band"], "peak");
-    const Json::Value api = usageJson(q, days, plan);
+    Json::Value api;
+    ASSERT_TRUE(parseJson(usageJson(q, days, plan), api, error)) << error;
     EXPECT_EQ(api["periods"][0]["start"].asInt64(), utc("2024-02-29T23:00:00"));
     EXPECT_EQ(api["periods"][0]["start_time"], "2024-03-01T00:00:00");
     EXPECT_EQ(api["unit"], "kWh");

@@ -1,5 +1,7 @@
 #include "energy/energy_api.h"
 
+#include <json/writer.h>
+
 #include "common/parse.h"
 #include "energy/usage.h"
 
@@ -14,16 +16,15 @@ constexpr std::int64_t kDay = 86400;
 constexpr std::int64_t kDefaultSpan[] = {2 * kDay,   31 * kDay,   26 * 7 * kDay,
                                          366 * kDay, 3653 * kDay, 366 * kDay};
 
-unsigned refuse(unsigned status, const std::string& reason, Json::Value& reply) {
-    reply = Json::Value(Json::objectValue);
-    reply["error"] = reason;
+unsigned refuse(unsigned status, const std::string& reason, std::string& reply) {
+    reply = "{\"error\":" + Json::valueToQuotedString(reason.c_str()) + "}";
     return status;
 }
 
 }  // namespace
 
 unsigned energyReply(EnergySink& sink, const std::function<const char*(const char*)>& arg,
-                     std::int64_t now, Json::Value& reply) {
+                     std::int64_t now, std::string& reply) {
     std::int64_t dataId = 0;
     if (arg("data_id") == nullptr || !parseInteger(arg("data_id"), 0, 0xffffffffLL, dataId))
         return refuse(kBadRequest, "data_id: expected a meter's data id", reply);
@@ -53,10 +54,11 @@ unsigned energyReply(EnergySink& sink, const std::function<const char*(const cha
         return refuse(kNotFound, "no history is kept (see --history)", reply);
     q.billingDay = sink.rules().billingDay;
     const TariffPlan& plan = sink.rules().plan;
-    reply = q.to > q.from ? usageJson(q, usageByPeriod(*sink.store(), q, plan), plan)
-                          : usageJson(q, {}, plan);
-    reply["from"] = Json::Int64(q.from);
-    reply["to"] = Json::Int64(q.to);
+    const std::string span =
+        "\"from\":" + std::to_string(q.from) + ",\"to\":" + std::to_string(q.to);
+    reply = usageJson(
+        q, q.to > q.from ? usageByPeriod(*sink.store(), q, plan) : std::vector<PeriodUse>(), plan,
+        span);
     return kOk;
 }
 

@@ -6,18 +6,17 @@
 // months or billing periods, ten years).
 #pragma once
 
-#include <json/value.h>
-
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "energy/energy_sink.h"
 
 namespace vedhost::energy {
 
-// The HTTP status and the reply ({"error": reason} for a refusal); `arg`
-// gives a query argument or nullptr. `now` is unix seconds.
+// The HTTP status and the reply's JSON text ({"error": reason} for a
+// refusal); `arg` gives a query argument or nullptr. `now` is unix seconds.
 unsigned energyReply(EnergySink& sink, const std::function<const char*(const char*)>& arg,
-                     std::int64_t now, Json::Value& reply);
+                     std::int64_t now, std::string& reply);
 
 }  // namespace vedhost::energy

@@ -4,8 +4,9 @@
 // epoch, and the demand limit raised and cleared as a vedhost alarm.
 //
 // It is fed a round's time and reading: round() with a Reading, or
-// roundRecord() with the record the device saved. Rounds replayed from the
-// cache are not fed to it (the books have them already). Other sinks read
+// roundRecord() with the record the device saved (the registers as the
+// meter sent them: nothing of the report is needed). Records played back
+// from the cache are not fed to it (the books have them already). Other sinks read
 // what it holds for their messages: stateValues() adds the ledger's totals
 // and the demand beside a meter's raw counters, and each call is safe from
 // any thread while rounds go on.

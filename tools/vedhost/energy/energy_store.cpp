@@ -48,6 +48,23 @@ constexpr Migration kMigrations[] = {
 };
 constexpr int kVersion = 1;
 
+// What a commit writes, each statement prepared once and kept.
+enum WriteStatement { kPutHour, kPutDay, kPutLedger, kPutAudit, kPutPeak, kWriteStatements };
+constexpr const char* kWriteSql[kWriteStatements] = {
+    "INSERT INTO energy_hours (data_id, counter, start, units, estimated)"
+    " VALUES (?, ?, ?, ?, ?) ON CONFLICT (data_id, counter, start) DO UPDATE"
+    " SET units = units + excluded.units, estimated = estimated + excluded.estimated",
+    "INSERT INTO energy_days (data_id, counter, start, band, units, estimated)"
+    " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (data_id, counter, start, band)"
+    " DO UPDATE SET units = units + excluded.units, estimated = estimated + excluded.estimated",
+    "INSERT OR REPLACE INTO energy_ledger (data_id, counter, epoch, total, raw, at_ms, power)"
+    " VALUES (?, ?, ?, ?, ?, ?, ?)",
+    "INSERT INTO energy_audit (data_id, counter, at_ms, time, kind, old_raw, new_raw, epoch,"
+    " total) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    "INSERT OR REPLACE INTO energy_demand (data_id, month_start, kw, window_start, window_end)"
+    " VALUES (?, ?, ?, ?, ?)",
+};
+
 const char* kindText(StepKind kind) { return kind == StepKind::Wrap ? "wrap" : "epoch"; }
 
 std::int64_t counterOf(const std::string& id) {
@@ -70,6 +87,8 @@ bool step(Statement& s) {
 
 }  // namespace
 
+EnergyStore::EnergyStore() = default;
+
 EnergyStore::~EnergyStore() {
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
@@ -77,6 +96,7 @@ EnergyStore::~EnergyStore() {
     }
     changed_.notify_all();
     if (writer_.joinable()) writer_.join();
+    for (auto& w : writes_) w.reset();
     sqlite3_close(db_);
 }
 
@@ -230,13 +250,16 @@ bool EnergyStore::write(const Changes& c, std::string& error) {
         exec(db_, "ROLLBACK");
         return false;
     };
+    for (int w = 0; w < kWriteStatements; ++w) {
+        if (!writes_[w]) writes_[w] = std::make_unique<Statement>(db_, kWriteSql[w]);
+        if (!*writes_[w]) {  // not prepared (the file busy, say): again next time
+            writes_[w].reset();
+            return fail();
+        }
+    }
     if (!exec(db_, "BEGIN IMMEDIATE")) return fail();
     {
-        Statement put(db_,
-                      "INSERT INTO energy_hours (data_id, counter, start, units, estimated)"
-                      " VALUES (?, ?, ?, ?, ?) ON CONFLICT (data_id, counter, start) DO UPDATE"
-                      " SET units = units + excluded.units,"
-                      " estimated = estimated + excluded.estimated");
+        Statement& put = *writes_[kPutHour];
         for (const auto& [k, a] : c.hours) {
             put.bind(1, k.dataId);
             bindText(put, 2, kCounterInfo[k.counter].id);
@@ -247,11 +270,7 @@ bool EnergyStore::write(const Changes& c, std::string& error) {
         }
     }
     {
-        Statement put(db_,
-                      "INSERT INTO energy_days (data_id, counter, start, band, units, estimated)"
-                      " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (data_id, counter, start, band)"
-                      " DO UPDATE SET units = units + excluded.units,"
-                      " estimated = estimated + excluded.estimated");
+        Statement& put = *writes_[kPutDay];
         for (const auto& [k, a] : c.days) {
             put.bind(1, k.dataId);
             bindText(put, 2, kCounterInfo[k.counter].id);
@@ -263,9 +282,7 @@ bool EnergyStore::write(const Changes& c, std::string& error) {
         }
     }
     {
-        Statement put(db_,
-                      "INSERT OR REPLACE INTO energy_ledger (data_id, counter, epoch, total, raw,"
-                      " at_ms, power) VALUES (?, ?, ?, ?, ?, ?, ?)");
+        Statement& put = *writes_[kPutLedger];
         for (const auto& [k, s] : c.ledger) {
             if (!s.known) continue;
             put.bind(1, k.first);
@@ -277,9 +294,7 @@ bool EnergyStore::write(const Changes& c, std::string& error) {
         }
     }
     {
-        Statement put(db_,
-                      "INSERT INTO energy_audit (data_id, counter, at_ms, time, kind, old_raw,"
-                      " new_raw, epoch, total) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        Statement& put = *writes_[kPutAudit];
         for (const AuditRow& a : c.audit) {
             put.bind(1, a.dataId);
             bindText(put, 2, kCounterInfo[a.counter].id);
@@ -291,9 +306,7 @@ bool EnergyStore::write(const Changes& c, std::string& error) {
         }
     }
     {
-        Statement put(db_,
-                      "INSERT OR REPLACE INTO energy_demand (data_id, month_start, kw,"
-                      " window_start, window_end) VALUES (?, ?, ?, ?, ?)");
+        Statement& put = *writes_[kPutPeak];
         for (const auto& [k, p] : c.peaks) {
             put.bind(1, p.dataId).bind(2, p.monthStart);
             bindReal(put, 3, p.kw);

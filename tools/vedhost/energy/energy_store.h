@@ -10,12 +10,14 @@
 //   energy_meta    the tables' version, for their upgrades
 //
 // What a crash or a power cut can take. Changes are kept in memory and
-// committed by the store's writer thread once per commit window, in one
+// committed by the store's writer thread once per commit window (vedhost
+// takes a minute, or the history's window when that is longer), in one
 // transaction each (WAL, synchronous=FULL): a committed window survives, the
 // rounds of the window not yet committed are lost, and since the ledger's
 // states are committed with the consumption they produced, a restart goes
 // on from the last committed reading and the energy of the lost window is
-// counted again as accrued over the gap (estimated). A commit that fails (a
+// counted again as accrued over the gap (estimated); a wrap or a new epoch
+// in it is found again then. A clean stop commits everything. A commit that fails (a
 // full disk) is kept and tried again with the next one; storing stopping and
 // resuming are one stderr line each.
 //
@@ -26,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +38,10 @@
 #include "energy/books.h"
 
 struct sqlite3;
+
+namespace vedhost::history_sql {
+class Statement;
+}
 
 namespace vedhost::energy {
 
@@ -53,7 +60,7 @@ struct UsageRow {
 
 class EnergyStore {
   public:
-    EnergyStore() = default;
+    EnergyStore();
     ~EnergyStore();
     EnergyStore(const EnergyStore&) = delete;
     EnergyStore& operator=(const EnergyStore&) = delete;
@@ -92,7 +99,8 @@ class EnergyStore {
     std::mutex dbMutex_;  // db_; taken before queueMutex_ where both are
     sqlite3* db_ = nullptr;
     bool writable_ = false;
-    std::int64_t newest_ = 0, lastTrim_ = 0;  // unix seconds, of the data
+    std::unique_ptr<history_sql::Statement> writes_[5];  // the writer's, prepared once
+    std::int64_t newest_ = 0, lastTrim_ = 0;             // unix seconds, of the data
 
     std::mutex queueMutex_;
     std::condition_variable changed_;

@@ -12,8 +12,6 @@
 // periods carry none.
 #pragma once
 
-#include <json/value.h>
-
 #include <optional>
 #include <ostream>
 #include <string>
@@ -52,12 +50,13 @@ struct PeriodUse {
 std::vector<PeriodUse> usageByPeriod(EnergyStore& store, const UsageQuery& query,
                                      const TariffPlan& plan);
 
-// {"data_id", "counter", "unit", "period", "currency"?, "periods": [{"start",
-//  "end" (unix seconds), "start_time" (local), "kwh" or "kvarh",
+// {"data_id", "counter", "unit", "period", "currency"?, EXTRA, "periods":
+//  [{"start", "end" (unix seconds), "start_time" (local), "kwh" or "kvarh",
 //  "estimated", "estimated_kwh" or "estimated_kvarh", "cost" or "credit"?,
-//  "standing"?, "bands"?: [{"band", "kwh", "cost" or "credit"}]}]}
-Json::Value usageJson(const UsageQuery& query, const std::vector<PeriodUse>& periods,
-                      const TariffPlan& plan);
+//  "standing"?, "bands"?: [{"band", "kwh", "cost" or "credit"}]}]} as text;
+// `extra` is members of the caller's own ("\"from\":0,\"to\":1").
+std::string usageJson(const UsageQuery& query, const std::vector<PeriodUse>& periods,
+                      const TariffPlan& plan, const std::string& extra = "");
 
 // One line of CSV per period: data_id,counter,period,start,end,UNIT,
 // estimated_UNIT,MONEY,standing,BAND_UNIT,BAND_MONEY... (MONEY cost or
@@ -65,8 +64,8 @@ Json::Value usageJson(const UsageQuery& query, const std::vector<PeriodUse>& per
 void writeUsageCsv(const UsageQuery& query, const std::vector<PeriodUse>& periods,
                    const TariffPlan& plan, bool header, std::ostream& out);
 
-// One JSON object per line per period, times local:
-// {"data_id", "counter", "period", "start", "end", "kwh", ...}.
+// One JSON object per line per period: the answer's head members
+// ("data_id", "counter", ...) and the period's.
 void writeUsageJsonLines(const UsageQuery& query, const std::vector<PeriodUse>& periods,
                          const TariffPlan& plan, std::ostream& out);
 

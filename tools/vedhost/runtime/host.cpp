@@ -240,7 +240,7 @@ bool Host::startWeb(std::string& error) {
     server_->setHealth([this] { return health(); });
     if (energySink_) {
         web_->setHostValues(hostValues_);
-        server_->setEnergy([sink = energySink_.get()](const auto& arg, Json::Value& reply) {
+        server_->setEnergy([sink = energySink_.get()](const auto& arg, std::string& reply) {
             const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                          std::chrono::system_clock::now().time_since_epoch())
                                          .count();

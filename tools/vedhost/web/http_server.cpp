@@ -289,13 +289,13 @@ struct HttpServer::Impl {
 
     Reply energyUse(const std::string&, MHD_Connection* c) {
         if (!energy) return errorReply(MHD_HTTP_NOT_FOUND, "no energy is kept (see --energy)");
-        Json::Value reply;
+        std::string reply;
         const unsigned status = energy(
             [c](const char* name) {
                 return MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
             },
             reply);
-        return jsonReply(reply, status);
+        return {status, "application/json", reply + "\n"};
     }
 
     // The meters, then the host's own families.

@@ -57,10 +57,10 @@ using QualitySource = std::function<bool(unsigned dataId, const std::string& wee
                                          Json::Value& document, std::string& error)>;
 
 // Answers /api/energy: `arg(name)` is a query argument or nullptr. Returns
-// the HTTP status and the JSON to send (for an error, {"error": reason}).
-// Called on the server's thread.
-using EnergyQuery =
-    std::function<unsigned(const std::function<const char*(const char*)>& arg, Json::Value& reply)>;
+// the HTTP status and the JSON text to send (for an error, {"error":
+// reason}). Called on the server's thread.
+using EnergyQuery = std::function<unsigned(const std::function<const char*(const char*)>& arg,
+                                           std::string& reply)>;
 
 class HttpServer {
   public:

@@ -114,6 +114,14 @@ int main(int argc, char** argv) {
         c.ledger[{1, 0}] = s;
         store.queue(std::move(c));
         store.flush();
+        std::uintmax_t bytes = 0;
+        for (const char* suffix : {"", "-wal"}) {
+            std::error_code ignored;
+            const auto n = std::filesystem::file_size(years + suffix, ignored);
+            if (!ignored) bytes += n;
+        }
+        row("energy/ten_years_file", static_cast<double>(bytes) / (1 << 20), "MiB",
+            "ten years of days in three bands and a year of hours, four counters, one meter");
         const std::int64_t now = kStart + days * kDay - 1;
         const struct {
             const char* name;

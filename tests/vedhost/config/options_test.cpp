@@ -611,6 +611,21 @@ TEST(Help, EveryOptionWithItsMemberOnce) {
 namespace vedhost {
 namespace {
 
+TEST(Document, TheEnergyExampleReads) {
+    HostConfig config;
+    std::string error;
+    ASSERT_TRUE(parseCommandLine({"--config", VED_SOURCE_DIR "/examples/energy-site.json"}, "p.so",
+                                 config, error))
+        << error;
+    ASSERT_TRUE(config.energy);
+    EXPECT_EQ(config.energy->currency, "EUR");
+    EXPECT_EQ(config.energy->demandMinutes, 15);
+    EXPECT_EQ(config.energy->demandLimitKw, 14);
+    ASSERT_EQ(config.energy->tariffs.size(), 1u);
+    EXPECT_EQ(config.energy->tariffs[0].bands.size(), 3u);
+    EXPECT_EQ(config.lines.at(0).meters.size(), 3u);
+}
+
 TEST(HistoryCommand, EnergyPeriodsOfOneCounterPricedByTheDocument) {
     Folder dir;
     const std::string config = dir.write("site.json", doc(std::string(kLine) + R"(,

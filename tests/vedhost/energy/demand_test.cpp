@@ -107,6 +107,20 @@ TEST(EnergyDemand, RunningValueAndProjection) {
     EXPECT_NEAR(now.projectedKw, 50, 1e-9);
 }
 
+TEST(EnergyDemand, AWindowBegunBeforeTheFirstReading) {
+    LocalZone zone("UTC");
+    Demand d({15, false});
+    // The host starts at 08:05 into 30 kW: at 08:10 the window [08:00, 08:15)
+    // has five minutes seen, 25 counts, 2.5 kWh: 30 kW so far; its
+    // projection takes 30 kW for the ten minutes gone and the present 30 kW
+    // for the five to come: 30 kW.
+    feed(d, 5, 10, [](int) { return 5; });
+    const DemandNow now = d.now();
+    EXPECT_EQ(now.start, kBase);
+    EXPECT_NEAR(now.runningKw, 30, 1e-9);
+    EXPECT_NEAR(now.projectedKw, 30, 1e-9);
+}
+
 TEST(EnergyDemand, TheCounterCorrectsAPowerRegisterThatReadsHigh) {
     LocalZone zone("UTC");
     // 4 kW: two counts every three minutes, 10 counts a quarter hour, while

@@ -90,7 +90,7 @@ void Demand::reconcile(std::int64_t atMs, std::int64_t counts) {
 void Demand::add(std::int64_t atMs, double powerW, std::int64_t counts) {
     if (!started_) {
         started_ = true;
-        lastMs_ = tickMs_ = atMs;
+        firstMs_ = lastMs_ = tickMs_ = atMs;
         lastPowerW_ = powerW;
         tickCounts_ = counts;
         const std::int64_t t = secondsOf(atMs);
@@ -165,11 +165,14 @@ DemandNow Demand::now() const {
     double wh = 0;
     for (const Slot& s : slots_)
         if (s.start >= n.start && s.start < n.end) wh += slotWh(s);
-    const double elapsedH = (t - static_cast<double>(n.start)) / 3600.0;
-    n.runningKw = elapsedH > 0 ? wh / elapsedH / 1000.0 : lastPowerW_ / 1000.0;
+    const double from =
+        std::max(static_cast<double>(n.start), static_cast<double>(firstMs_) / 1000.0);
+    const double seenH = (t - from) / 3600.0;
+    n.runningKw = seenH > 0 ? wh / seenH / 1000.0 : lastPowerW_ / 1000.0;
+    const double goneH = (t - static_cast<double>(n.start)) / 3600.0;
     const double remainingH = (static_cast<double>(n.end) - t) / 3600.0;
-    n.projectedKw =
-        (wh + lastPowerW_ * remainingH) / (static_cast<double>(length_) / 3600.0) / 1000.0;
+    n.projectedKw = (n.runningKw * goneH + lastPowerW_ / 1000.0 * remainingH) /
+                    (static_cast<double>(length_) / 3600.0);
     return n;
 }
 

@@ -14,9 +14,10 @@
 // counter's energy is spread evenly over the gap and the windows it touches
 // are incomplete (they are not a month's maximum).
 //
-// The open window's running value is its average power so far; its
-// projection adds the present power until the window's end, over the whole
-// window.
+// The open window's running value is its average power so far (since the
+// first reading, in a window the host began in the middle of); its
+// projection takes that average for the time gone by and the present power
+// until the window's end, over the whole window.
 #pragma once
 
 #include <cstdint>
@@ -84,7 +85,7 @@ class Demand {
     std::int64_t length_;     // seconds
     std::deque<Slot> slots_;  // minutes, rising, none missing between front and back
     bool started_ = false;
-    std::int64_t lastMs_ = 0;
+    std::int64_t firstMs_ = 0, lastMs_ = 0;
     double lastPowerW_ = 0;
     bool tickSeen_ = false;  // a tick's time is known: the next one reconciles
     std::int64_t tickMs_ = 0, tickCounts_ = 0;

@@ -145,8 +145,8 @@ TEST(EnergyCommand, ListsPeriodsAndTheAuditAndRefusesWhatItCannotList) {
     EXPECT_EQ(runEnergyCommand(days, out, err), 0) << err.str();
     EXPECT_EQ(out.str(),
               "data_id,counter,period,start,end,kwh,estimated_kwh\n"
-              "4,energy_fwd_active,day,2024-05-01T00:00:00,2024-05-02T00:00:00,36,0\n"
-              "4,energy_fwd_active,day,2024-05-02T00:00:00,2024-05-03T00:00:00,36,0\n");
+              "4,energy_fwd_active,day,2024-05-01T00:00:00+00:00,2024-05-02T00:00:00+00:00,36,0\n"
+              "4,energy_fwd_active,day,2024-05-02T00:00:00+00:00,2024-05-03T00:00:00+00:00,36,0\n");
     EXPECT_EQ(err.str(), "vedhost: 2 periods\n");
 
     std::ostringstream audit, auditErr;
@@ -154,7 +154,7 @@ TEST(EnergyCommand, ListsPeriodsAndTheAuditAndRefusesWhatItCannotList) {
     EXPECT_EQ(runEnergyCommand(rows, audit, auditErr), 0);
     EXPECT_EQ(audit.str(),
               "data_id,counter,time,kind,old,new,epoch,total\n"
-              "4,energy_fwd_active,2024-05-02T00:29:20,wrap,6553.5,0,0,6553.6\n");
+              "4,energy_fwd_active,2024-05-02T00:29:20+00:00,wrap,6553.5,0,0,6553.6\n");
 
     const struct {
         EnergyListing listing;

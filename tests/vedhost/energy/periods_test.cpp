@@ -131,6 +131,13 @@ TEST(EnergyPeriods, NamesReadBack) {
     EXPECT_FALSE(parsePeriod("", p));
 }
 
+TEST(EnergyPeriods, TheTwoHoursOfTwoAtNightReadApart) {
+    LocalZone berlin("Europe/Berlin");
+    EXPECT_EQ(localIso(utc("2024-10-27T00:00:00")), "2024-10-27T02:00:00+02:00");
+    EXPECT_EQ(localIso(utc("2024-10-27T01:00:00")), "2024-10-27T02:00:00+01:00");
+    EXPECT_EQ(localIso(utc("2024-03-31T01:00:00")), "2024-03-31T03:00:00+02:00");
+}
+
 TEST(EnergyPeriods, LocalDatesCarryTheWeekdayFromMonday) {
     LocalZone berlin("Europe/Berlin");
     const LocalDate d = localDate(utc("2024-03-31T22:30:00"));  // Monday 00:30 CEST

@@ -186,18 +186,21 @@ TEST_F(EnergyUsageTest, TheExportsLines) {
     const auto days = usageByPeriod(store, q, plan);
     std::ostringstream csv;
     writeUsageCsv(q, days, plan, true, csv);
-    EXPECT_EQ(csv.str(),
-              "data_id,counter,period,start,end,kwh,estimated_kwh,cost,standing,night_kwh,"
-              "night_cost,peak_kwh,peak_cost,weekend_kwh,weekend_cost\n"
-              "3,energy_fwd_active,day,2024-03-01T00:00:00,2024-03-02T00:00:00,48,0,13.24,0.4,"
-              "18,3.24,30,9.6,,\n"
-              "3,energy_fwd_active,day,2024-03-02T00:00:00,2024-03-03T00:00:00,48,0,10,0.4,,,,,"
-              "48,9.6\n");
+    EXPECT_EQ(
+        csv.str(),
+        "data_id,counter,period,start,end,kwh,estimated_kwh,cost,standing,night_kwh,"
+        "night_cost,peak_kwh,peak_cost,weekend_kwh,weekend_cost\n"
+        "3,energy_fwd_active,day,2024-03-01T00:00:00+01:00,2024-03-02T00:00:00+01:00,48,0,13.24,"
+        "0.4,"
+        "18,3.24,30,9.6,,\n"
+        "3,energy_fwd_active,day,2024-03-02T00:00:00+01:00,2024-03-03T00:00:00+01:00,48,0,10,0.4,"
+        ",,,,"
+        "48,9.6\n");
     std::ostringstream lines;
     writeUsageJsonLines(q, days, plan, lines);
     Json::Value first;
     ASSERT_TRUE(parseJson(lines.str().substr(0, lines.str().find('\n')), first, error)) << error;
-    EXPECT_EQ(first["start_time"], "2024-03-01T00:00:00");
+    EXPECT_EQ(first["start_time"], "2024-03-01T00:00:00+01:00");
     EXPECT_EQ(first["counter"], "energy_fwd_active");
     EXPECT_EQ(first["currency"], "EUR");
     EXPECT_EQ(first["kwh"].asDouble(), 48);
@@ -207,7 +210,7 @@ TEST_F(EnergyUsageTest, TheExportsLines) {
     Json::Value api;
     ASSERT_TRUE(parseJson(usageJson(q, days, plan), api, error)) << error;
     EXPECT_EQ(api["periods"][0]["start"].asInt64(), utc("2024-02-29T23:00:00"));
-    EXPECT_EQ(api["periods"][0]["start_time"], "2024-03-01T00:00:00");
+    EXPECT_EQ(api["periods"][0]["start_time"], "2024-03-01T00:00:00+01:00");
     EXPECT_EQ(api["unit"], "kWh");
 }
 

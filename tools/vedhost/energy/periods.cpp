@@ -35,6 +35,18 @@ LocalDate localDate(std::int64_t t) {
     return d;
 }
 
+std::string localIso(std::int64_t t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm tm{};
+    localtime_r(&seconds, &tm);
+    char text[40];
+    std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &tm);
+    std::string s(text, n);
+    if (s.size() >= 5 && (s[s.size() - 5] == '+' || s[s.size() - 5] == '-'))
+        s.insert(s.size() - 2, ":");  // +0200 as +02:00
+    return s;
+}
+
 std::int64_t localMidnight(int year, int month, int day) {
     // mktime brings day 0, day 32 and month 13 to the dates they stand for.
     std::tm tm{};

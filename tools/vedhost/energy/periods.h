@@ -32,6 +32,10 @@ struct LocalDate {
 };
 LocalDate localDate(std::int64_t t);
 
+// "2024-10-27T02:00:00+02:00": local time with its offset, so that the two
+// 02:00 of an autumn night read apart.
+std::string localIso(std::int64_t t);
+
 // The first unix second of a local date's midnight (or of the first hour
 // after it, where midnight does not exist).
 std::int64_t localMidnight(int year, int month, int day);

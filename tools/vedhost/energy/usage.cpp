@@ -232,7 +232,7 @@ void periodMembers(JsonText& j, const PeriodUse& p, const CounterInfo& c, const 
                    bool standing) {
     j.key("start").integer(p.span.start);
     j.key("end").integer(p.span.end);
-    j.key("start_time").text(localText(p.span.start));
+    j.key("start_time").text(localIso(p.span.start));
     j.key(unit).number(p.amount.units);
     j.key("estimated").boolean(tidy(p.amount.estimated) > 0);
     j.key("estimated_" + unit).number(p.amount.estimated);
@@ -305,7 +305,7 @@ void writeUsageCsv(const UsageQuery& q, const std::vector<PeriodUse>& periods,
     }
     for (const PeriodUse& p : periods) {
         out << q.dataId << "," << c.id << "," << periodName(q.period) << ","
-            << localText(p.span.start) << "," << localText(p.span.end) << ","
+            << localIso(p.span.start) << "," << localIso(p.span.end) << ","
             << numberCsv(p.amount.units) << "," << numberCsv(p.amount.estimated);
         if (priced)
             out << "," << (p.money ? numberCsv(*p.money) : "") << "," << numberCsv(p.standing);
@@ -340,7 +340,7 @@ void writeAuditCsv(const std::vector<AuditRow>& rows, std::ostream& out) {
     out << "data_id,counter,time,kind,old,new,epoch,total\n";
     for (const AuditRow& a : rows) {
         const CounterInfo& c = kCounterInfo[a.counter];
-        out << a.dataId << "," << c.id << "," << localText(secondsOf(a.atMs)) << ","
+        out << a.dataId << "," << c.id << "," << localIso(secondsOf(a.atMs)) << ","
             << (a.kind == StepKind::Wrap ? "wrap" : "epoch") << ","
             << numberCsv(a.oldRaw * kUnitsPerCount) << "," << numberCsv(a.newRaw * kUnitsPerCount)
             << "," << a.epoch << "," << numberCsv(static_cast<double>(a.total) * kUnitsPerCount)

@@ -51,7 +51,8 @@ std::vector<PeriodUse> usageByPeriod(EnergyStore& store, const UsageQuery& query
                                      const TariffPlan& plan);
 
 // {"data_id", "counter", "unit", "period", "currency"?, EXTRA, "periods":
-//  [{"start", "end" (unix seconds), "start_time" (local), "kwh" or "kvarh",
+//  [{"start", "end" (unix seconds), "start_time" (local, with its offset),
+//  "kwh" or "kvarh",
 //  "estimated", "estimated_kwh" or "estimated_kvarh", "cost" or "credit"?,
 //  "standing"?, "bands"?: [{"band", "kwh", "cost" or "credit"}]}]} as text;
 // `extra` is members of the caller's own ("\"from\":0,\"to\":1").

@@ -93,8 +93,10 @@ TEST_F(EnergyE2E, AWrapAndASwapWithTheTotalNeverLower) {
     broker.start();
     Subscriber live(broker.port(), false);
     startSim("65528");
-    Child& host = startHost(
-        {"--http", "127.0.0.1:0", "--mqtt", broker.address(), "--mqtt-discovery", "homeassistant"});
+    // The counter runs twenty times as fast as the power says: the demand,
+    // which follows the counter, is far over a limit of 1 kW.
+    Child& host = startHost({"--http", "127.0.0.1:0", "--mqtt", broker.address(),
+                             "--mqtt-discovery", "homeassistant", "--demand-limit-kw", "1"});
     const int port = webPort();
 
     // The register wraps from 6553.5 to 0 kWh; the total goes on past it.
@@ -151,6 +153,22 @@ TEST_F(EnergyE2E, AWrapAndASwapWithTheTotalNeverLower) {
     const double total = values(port)["energy_fwd_active_total"].asDouble();
     EXPECT_GT(day["periods"][0]["kwh"].asDouble(), 1.0);
     EXPECT_LE(day["periods"][0]["kwh"].asDouble(), total - 6552.8 + 1e-6);
+
+    // The demand limit is a vedhost alarm on the page and on MQTT's alarm topic.
+    const Json::Value alarms = parseJson(testhttp::get(port, "/api/alarms").body);
+    ASSERT_GE(alarms["raised"].size(), 1u) << alarms.toStyledString();
+    EXPECT_EQ(alarms["raised"][0]["alarm_id"].asString(), "vedhost_demand_limit");
+    EXPECT_NE(alarms["raised"][0]["message"].asString().find("is over the limit of 1.0 kW"),
+              std::string::npos);
+    ASSERT_TRUE(eventually(
+        [&] {
+            for (const Message& m : live.messages("ved96/1/alarm")) {
+                const Json::Value a = parseJson(m.payload);
+                if (a["alarm_id"] == "vedhost_demand_limit" && a["state"] == "raised") return true;
+            }
+            return false;
+        },
+        kDeadline));
 
     host.signal(SIGTERM);
     ASSERT_EQ(host.wait(kDeadline), 0) << hostErr();

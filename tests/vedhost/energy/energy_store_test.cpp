@@ -165,6 +165,41 @@ TEST_F(EnergyStoreTest, HoursAndDaysAreKeptForTheirSpans) {
     EXPECT_EQ(days.size(), 30u);
 }
 
+TEST_F(EnergyStoreTest, TenYearsOfDaysAndAYearOfHoursAreKeptByDefault) {
+    LocalZone zone("UTC");
+    std::string error;
+    const std::int64_t first = utc("2014-01-01T00:00:00");
+    const std::int64_t days = 11 * 366;
+    {
+        EnergyStore store;
+        ASSERT_TRUE(store.open(path_, false, error)) << error;
+        Changes c;
+        for (std::int64_t d = 0; d < days; ++d) {
+            c.days[{1, kImportActive, first + d * kDay, ""}] = {24.0, 0};
+            for (int h = 0; h < 24 && d >= days - 2 * 366; ++h)
+                c.hours[{1, kImportActive, first + d * kDay + h * kHour, ""}] = {1.0, 0};
+        }
+        CounterState s;
+        s.known = true;
+        s.atMs = (first + days * kDay) * 1000;
+        c.ledger[{1, kImportActive}] = s;
+        store.queue(std::move(c));
+        store.flush();
+    }
+    EnergyStore store;
+    ASSERT_TRUE(store.open(path_, true, error)) << error;
+    const std::int64_t end = first + days * kDay;
+    const auto dayRows = store.days(1, kImportActive, first, end);
+    const auto hourRows = store.hours(1, kImportActive, first, end);
+    ASSERT_FALSE(dayRows.empty());
+    ASSERT_FALSE(hourRows.empty());
+    // 3660 days and 400 days of hours back from the newest data.
+    EXPECT_EQ(dayRows.front().start, end - 3660 * kDay);
+    EXPECT_EQ(hourRows.front().start, end - 400 * kDay);
+    EXPECT_GE(end - dayRows.front().start, 3653 * kDay) << "ten years of days";
+    EXPECT_GE(end - hourRows.front().start, 366 * kDay) << "a year of hours";
+}
+
 TEST_F(EnergyStoreTest, TheTablesCarryTheirVersion) {
     std::string error;
     {

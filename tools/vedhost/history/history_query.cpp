@@ -71,7 +71,8 @@ bool HistoryArguments::query(HistoryQuery& query, DocumentPresentation documentP
     }
     if (history_.count("--energy")) {
         if (history_.count("--resolution") || info_ || quality_) {
-            error = std::string("history: --energy and ") + (info_ ? "--info" : quality_ ? "--quality" : "--resolution") +
+            error = std::string("history: --energy and ") +
+                    (info_ ? "--info" : quality_ ? "--quality" : "--resolution") +
                     " exclude each other";
             return false;
         }

@@ -657,7 +657,10 @@ TEST(HistoryCommand, EnergyPeriodsOfOneCounterPricedByTheDocument) {
          "history: --energy and --resolution exclude each other"},
         {{"history", "h.db", "--energy", "day", "--info"},
          "history: --energy and --info exclude each other"},
-        {{"history", "h.db", "--counter", "energy_rev_active"}, "history: --counter needs --energy"},
+        {{"history", "h.db", "--energy", "day", "--quality"},
+         "history: --energy and --quality exclude each other"},
+        {{"history", "h.db", "--counter", "energy_rev_active"},
+         "history: --counter needs --energy"},
     };
     for (const auto& r : refused) {
         SCOPED_TRACE(r.error);

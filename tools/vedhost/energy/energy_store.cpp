@@ -105,15 +105,9 @@ bool EnergyStore::open(const std::string& path, bool readOnly, std::string& erro
     std::lock_guard<std::mutex> lock(dbMutex_);
     options_ = options;
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        error = "cannot open the energy tables of " + path + ": " + sqlite3_errmsg(db_);
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
-    }
     // The history's writer shares the file: a commit of either waits for
     // the other's, which takes milliseconds.
-    sqlite3_busy_timeout(db_, 5000);
+    if (!history_sql::openFile(path, flags, 5000, db_, &error)) return false;
     std::string why;
     if (!prepare(readOnly, why)) {
         error = "energy tables of " + path + ": " + why;

@@ -38,6 +38,15 @@ Presentation presentationOf(const char* text) {
     return p;
 }
 
+// A meter that answers, with its presented values.
+MeterReading online(unsigned dataId, const Json::Value& values) {
+    MeterReading m;
+    m.dataId = dataId;
+    m.up = true;
+    m.values = &values;
+    return m;
+}
+
 Json::Value parsed(const std::string& text) {
     Json::Value v;
     EXPECT_TRUE(Json::Reader().parse(text, v)) << text.substr(0, 200);
@@ -87,11 +96,7 @@ TEST(Metrics, BaseUnitsFromThePresentedUnit) {
         const Presentation p = presentationOf(c.style);
         Json::Value values(Json::objectValue);
         values[c.id] = c.presented;
-        MeterReading m;
-        m.dataId = 7;
-        m.up = true;
-        m.values = &values;
-        const std::string text = metricsText({m}, p);
+        const std::string text = metricsText({online(7, values)}, p);
         if (*c.sample == '\0') {
             EXPECT_EQ(text.find(std::string("\n") + "ved96_" + "phase"), std::string::npos);
             EXPECT_EQ(text.rfind("# HELP ved96_meter_up", 0), 0u) << text;
@@ -113,11 +118,7 @@ TEST(Metrics, TheLedgersTotalsAndTheDemandWhereTheHostKeepsThem) {
     values["demand_active_projected"] = 14.25;
     values["demand_active_max"] = 20;
     values["demand_active_max_at"] = 1714600800;
-    MeterReading m;
-    m.dataId = 3;
-    m.up = true;
-    m.values = &values;
-    const std::string text = metricsText({m}, p);
+    const std::string text = metricsText({online(3, values)}, p);
     for (const char* sample :
          {"ved96_active_energy_joules_total{meter=\"3\",direction=\"import\"} 23593680000\n",
           "ved96_reactive_energy_var_seconds_total{meter=\"3\",direction=\"export\"} 5400000\n",
@@ -155,10 +156,7 @@ TEST(Metrics, OfflineMeterShowsItsCountersOnly) {
     const Presentation p = presentationOf(R"({"phase_voltage_a": {"unit": "V"}})");
     Json::Value values(Json::objectValue);
     values["phase_voltage_a"] = 230.0;
-    MeterReading up, down;
-    up.dataId = 1;
-    up.up = true;
-    up.values = &values;
+    MeterReading up = online(1, values), down;
     up.rounds = 5;
     up.exchanges = 50;
     up.lastRound = 1700000000;
@@ -338,6 +336,7 @@ class Server : public ::testing::Test {
         if (series) history_ = std::make_unique<FunctionHistory>(std::move(series));
         server_ = std::make_unique<HttpServer>(options, state_, presentation_, history_.get());
         if (quality_) server_->setQuality(quality_);
+        if (energy_) server_->setEnergy(energy_);
         std::string error;
         ASSERT_TRUE(server_->start(error)) << error;
         state_.onChange([this](unsigned id) { server_->meterChanged(id); });
@@ -353,6 +352,7 @@ class Server : public ::testing::Test {
     WebState state_{presentation_};
     std::unique_ptr<FunctionHistory> history_;
     QualitySource quality_;  // set before start(): a supply-quality report is kept
+    EnergyQuery energy_;     // set before start(): energy is kept
     std::unique_ptr<HttpServer> server_;
     int port_ = 0;
 };
@@ -551,19 +551,14 @@ TEST_F(Server, EnergyIsAnsweredWhereItIsKept) {
 
 TEST_F(Server, EnergyQueriesReachTheEnergyRoom) {
     std::string asked;
-    state_.addMeter(1, "tcp 127.0.0.1:502", 1);
-    HttpOptions options;
-    options.listen = "127.0.0.1:0";
-    server_ = std::make_unique<HttpServer>(options, state_, presentation_, nullptr);
-    server_->setEnergy([&](const auto& arg, std::string& reply) {
+    energy_ = [&](const auto& arg, std::string& reply) {
         asked = std::string(arg("data_id")) + " " + arg("period") + " " +
                 (arg("counter") == nullptr ? "-" : arg("counter"));
         reply = R"({"periods":[]})";
         return 200u;
-    });
-    std::string error;
-    ASSERT_TRUE(server_->start(error)) << error;
-    const auto r = testhttp::get(server_->port(), "/api/energy?data_id=1&period=month");
+    };
+    start();
+    const auto r = testhttp::get(port_, "/api/energy?data_id=1&period=month");
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(asked, "1 month -");
     EXPECT_TRUE(parsed(r.body)["periods"].isArray());

@@ -115,11 +115,8 @@ class Answers : public ::testing::Test {
 
     // The reply to one request PDU from unit `unit`, transaction 0x0102.
     Decision ask(int unit, Bytes pdu) {
-        Frame f;
-        f.transaction = 0x0102;
-        f.unit = static_cast<std::uint8_t>(unit);
-        f.pdu = std::move(pdu);
-        return decide(f, meters_, now_);
+        return decide(Frame{0x0102, static_cast<std::uint8_t>(unit), std::move(pdu)}, meters_,
+                      now_);
     }
 
     std::vector<std::uint8_t> record_;
@@ -200,10 +197,7 @@ TEST_F(Answers, AllowedWritesAreHandedOnAndAnsweredByTheirOutcome) {
     ASSERT_EQ(many.kind, Decision::Kind::Write);
     EXPECT_EQ(many.request.count, 3);
 
-    Frame f;
-    f.transaction = 9;
-    f.unit = 1;
-    f.pdu = {6, 0x17, 0x78, 0, 2};
+    Frame f{9, 1, {6, 0x17, 0x78, 0, 2}};  // transaction, unit, PDU
     EXPECT_EQ(writeAnswer(f, one.request, WriteOutcome::Acknowledged),
               (Bytes{0, 9, 0, 0, 0, 6, 1, 6, 0x17, 0x78, 0, 2}));
     EXPECT_EQ(writeAnswer(f, one.request, WriteOutcome::Refused),
@@ -221,15 +215,9 @@ TEST_F(Answers, AllowedWritesAreHandedOnAndAnsweredByTheirOutcome) {
 }
 
 TEST(WriteAudit, NamesClientMeterRegistersValuesAndOutcome) {
-    WriteAudit a;
-    a.client = "127.0.0.2";
-    a.dataId = 4;
-    a.unit = 11;
-    a.request.function = 16;
-    a.request.address = 6011;
-    a.request.count = 2;
-    a.request.values = {1, 0};
-    a.outcome = WriteOutcome::Refused;
+    // Client, data id, unit, the request (kind, function, address, count, values), outcome.
+    const WriteAudit a{
+        "127.0.0.2", 4, 11, {Request::Kind::Other, 16, 6011, 2, {1, 0}}, WriteOutcome::Refused};
     const Json::Value j = auditJson(a);
     EXPECT_EQ(j["client"].asString(), "127.0.0.2");
     EXPECT_EQ(j["data_id"].asInt(), 4);

@@ -45,6 +45,24 @@ class QualityFile : public ::testing::Test {
         }
         return total;
     }
+    // Another writer of the file (the history), held to the same cap, takes every page of it:
+    // one blob of `blobBytes` a commit (a transaction that fills the cap is rolled back),
+    // without waiting for the disk. `other` is left open.
+    void fillTheCap(sqlite3*& other, std::uint64_t cap, int blobBytes, int mostRows) {
+        ASSERT_EQ(sqlite3_open(db_.c_str(), &other), SQLITE_OK);
+        sqlite3_busy_timeout(other, 5000);
+        const std::string capPages =
+            "PRAGMA max_page_count=" + std::to_string(history_sql::databaseBudgetBytes(cap) / 4096);
+        for (const std::string& sql : {capPages, std::string("CREATE TABLE filler (b BLOB)"),
+                                       std::string("PRAGMA synchronous=OFF")})
+            ASSERT_EQ(sqlite3_exec(other, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+                << sql;
+        const std::string insert =
+            "INSERT INTO filler VALUES (zeroblob(" + std::to_string(blobBytes) + "))";
+        int rows = 0;
+        while (sqlite3_exec(other, insert.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
+            ASSERT_LT(++rows, mostRows);
+    }
     LocalZone zone_{test::kCentralEurope};
     fs::path dir_;
     std::string db_;
@@ -187,23 +205,8 @@ TEST_F(QualityFile, NoRoomWithinTheCapIsToldAsFullAndRoomMadeIsUsed) {
     QualityStore store;
     std::string error;
     ASSERT_TRUE(store.open(db_, false, cap, error)) << error;
-    // Another writer of the file (the history), held to the same cap, takes
-    // every page of it.
     sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(db_.c_str(), &other), SQLITE_OK);
-    sqlite3_busy_timeout(other, 5000);
-    const std::string capPages =
-        "PRAGMA max_page_count=" + std::to_string(history_sql::databaseBudgetBytes(cap) / 4096);
-    ASSERT_EQ(sqlite3_exec(other, capPages.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE filler (b BLOB)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    // One row a commit (a transaction that fills the cap is rolled back),
-    // without waiting for the disk.
-    ASSERT_EQ(sqlite3_exec(other, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), SQLITE_OK);
-    int rows = 0;
-    while (sqlite3_exec(other, "INSERT INTO filler VALUES (zeroblob(3000))", nullptr, nullptr,
-                        nullptr) == SQLITE_OK)
-        ASSERT_LT(++rows, 2000);
+    ASSERT_NO_FATAL_FAILURE(fillTheCap(other, cap, 3000, 2000));
     ASSERT_EQ(sqlite3_errcode(other), SQLITE_FULL);
     std::vector<std::pair<unsigned, Interval>> batch;
     for (int k = 0; k < 200; ++k) batch.push_back({1, steadyInterval(600 * k, 1, 230)});
@@ -235,18 +238,7 @@ TEST_F(QualityFile, WithNoRoomLeftTheOldestTenMinuteValuesGiveWay) {
     // The history, held to the same cap, takes every page left and has no
     // more of its own to give.
     sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(db_.c_str(), &other), SQLITE_OK);
-    sqlite3_busy_timeout(other, 5000);
-    const std::string capPages =
-        "PRAGMA max_page_count=" + std::to_string(history_sql::databaseBudgetBytes(cap) / 4096);
-    ASSERT_EQ(sqlite3_exec(other, capPages.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE filler (b BLOB)", nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    int rows = 0;
-    while (sqlite3_exec(other, "INSERT INTO filler VALUES (zeroblob(1000))", nullptr, nullptr,
-                        nullptr) == SQLITE_OK)
-        ASSERT_LT(++rows, 10000);
+    ASSERT_NO_FATAL_FAILURE(fillTheCap(other, cap, 1000, 10000));
     sqlite3_close(other);
 
     const auto r = meterRecord(2300);
@@ -293,10 +285,9 @@ TEST_F(QualityFile, AWeekOfRoundsIsAssessedWhenTheNextWeekBegins) {
         EXPECT_EQ(recorder.weeks(1)[0]["result"].asString(), "so far");
 
         // Monday 00:00:30 of the next week closes the last interval of W49.
-        recorder.round(1, (w49.end + 30) * 1000, steady.data(), steady.size());
-        recorder.round(2, (w49.end + 30) * 1000, steady.data(), steady.size());
-        recorder.round(1, (w49.end + 630) * 1000, steady.data(), steady.size());
-        recorder.round(2, (w49.end + 630) * 1000, steady.data(), steady.size());
+        for (const std::int64_t after : {30, 630})
+            for (unsigned meter : {1u, 2u})
+                recorder.round(meter, (w49.end + after) * 1000, steady.data(), steady.size());
         recorder.flush();
 
         const auto stored = store.week(1, w49.start);

@@ -7,34 +7,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
+
+#include "tests/support/local_zone.h"
 
 namespace vedhost::energy::test {
 
-// TZ for the life of the object.
-class LocalZone {
-  public:
-    explicit LocalZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~LocalZone() {
-        if (old_)
-            setenv("TZ", old_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    LocalZone(const LocalZone&) = delete;
-    LocalZone& operator=(const LocalZone&) = delete;
-
-  private:
-    std::optional<std::string> old_;
-};
+using testzone::LocalZone;
 
 // "2024-03-30T23:00:00" read as UTC.
 inline std::int64_t utc(const char* text) {

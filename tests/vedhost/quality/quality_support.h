@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "quality/quality_values.h"
+#include "tests/support/local_zone.h"
 #include "ved96/signals.h"
 
 namespace vedhost::quality::test {
@@ -21,30 +22,7 @@ namespace vedhost::quality::test {
 // at 02:00 and back on the last Sunday of October at 03:00.
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-// Sets TZ for a test and puts the previous one back.
-class LocalZone {
-  public:
-    explicit LocalZone(const char* zone) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~LocalZone() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    LocalZone(const LocalZone&) = delete;
-    LocalZone& operator=(const LocalZone&) = delete;
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
+using testzone::LocalZone;
 
 // Weeks worked out by hand in that zone: Monday 00:00 local as unix seconds.
 constexpr std::int64_t kWeek49Of2026 = 1795993200;       // 2026-11-30, 168 h

@@ -58,16 +58,7 @@ bool ModbusLine::connect(std::string& error) {
     // its wait. Either way the line is down until it opens.
     auto failed = [&](const std::string& why) {
         error = why;
-        if (!gone_) {
-            gone_ = true;
-            goneAt_ = now;
-            std::lock_guard<std::mutex> lock(healthMutex_);
-            health_.up = false;
-            health_.goneAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::system_clock::now().time_since_epoch())
-                                   .count();
-            health_.error = why;
-        }
+        if (!gone_) markGone(now, why);
         if (rtu) reopen_.failed(now);
         return false;
     };
@@ -133,6 +124,19 @@ bool ModbusLine::connect(std::string& error) {
     return true;
 }
 
+// The line is down from `now`: its health says since when (wall time, for
+// the page and the status) and why.
+void ModbusLine::markGone(std::chrono::steady_clock::time_point now, const std::string& why) {
+    gone_ = true;
+    goneAt_ = now;
+    std::lock_guard<std::mutex> lock(healthMutex_);
+    health_.up = false;
+    health_.goneAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    health_.error = why;
+}
+
 void ModbusLine::close() {
     if (connected_) modbus_close(ctx_);
     connected_ = false;
@@ -143,18 +147,9 @@ void ModbusLine::deviceWent(int error) {
     close();
     const std::string why = modbus_strerror(error);
     const auto now = std::chrono::steady_clock::now();
-    gone_ = true;
-    goneAt_ = now;
+    markGone(now, why);
     tries_ = 0;
     reopen_.failed(now);
-    {
-        std::lock_guard<std::mutex> lock(healthMutex_);
-        health_.up = false;
-        health_.goneAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count();
-        health_.error = why;
-    }
     std::cerr << "vedhost: " << config_.name() << ": adapter gone: " << why
               << "; opening it again in " << spanText(reopen_.wait().count())
               << ", then at most every " << spanText(ReopenBackoff::kLongest.count()) << std::endl;

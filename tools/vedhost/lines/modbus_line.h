@@ -88,6 +88,7 @@ class ModbusLine : public host::Transport {
     host::ModbusReply carryOut(SPModbus& device, const host::ModbusRequest& request);
     // The serial device failed with `error` (errno): closed, to be opened again.
     void deviceWent(int error);
+    void markGone(std::chrono::steady_clock::time_point now, const std::string& why);
 
     LineConfig config_;
     HostServices& services_;

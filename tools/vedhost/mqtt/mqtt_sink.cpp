@@ -124,7 +124,8 @@ struct MqttSink::Client {
     bool sweeper = false;                        // clears the host's announcements no longer made
     std::set<std::string> clearedDevices;        // the sweeper's, named on stderr
     bool refused = false;                        // the broker refused the connection being closed
-    std::thread thread;  // runs the connection: connects, reads, writes, reconnects
+    bool lostNoted = false;  // the connection being closed was up, and its loss is said
+    std::thread thread;      // runs the connection: connects, reads, writes, reconnects
 
     Client(MqttSink& s, unsigned id, std::string l, int sl)
         : sink(s),
@@ -265,6 +266,7 @@ struct MqttSink::Client {
             was = connected;
             if (was) awaySinceMs = nowMs();
             connected = false;
+            lostNoted = rc != 0 && was;
             changed.notify_all();
         }
         // A connection that never got through is run()'s to report.
@@ -306,11 +308,13 @@ struct MqttSink::Client {
                 if (connected) delay = std::chrono::seconds(1);
                 continue;
             }
-            bool wasRefused = false, wasConnected = false;
+            bool wasRefused = false, wasConnected = false, wasLost = false;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 wasRefused = refused;
                 refused = false;
+                wasLost = lostNoted;
+                lostNoted = false;
                 wasConnected = connected;
                 if (wasConnected) awaySinceMs = nowMs();
                 connected = false;
@@ -318,7 +322,7 @@ struct MqttSink::Client {
                 changed.notify_all();
             }
             // A refusal and a lost connection are said where they are seen.
-            if (!wasRefused && !wasConnected)
+            if (!wasRefused && !wasConnected && !wasLost)
                 sink.note("cannot connect: " + why + "; trying again, messages are kept meanwhile");
             if (sink.waitStop(delay)) break;
             delay = std::min(delay * 2, std::chrono::seconds(30));

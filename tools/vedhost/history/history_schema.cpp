@@ -76,6 +76,7 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
         "CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value);"
         "COMMIT;";
     if (!exec(db_, schema, &error)) {
+        refused_ = refusalOf(db_, path_);  // before the rollback answers in its place
         exec(db_, "ROLLBACK");
         return false;
     }
@@ -105,6 +106,7 @@ bool HistoryStore::prepareSchema(bool readOnly, std::string& error) {
     }
     if (!exec(db_, "COMMIT", &error)) return false;
 
+    tiers_.clear();
     for (const TierShape& t : options_.tiers) tiers_.push_back({t, {}});
     // The meters whose steps may still be open: those of the newest records
     // (every meter, after an upgrade, whose records were never consolidated).

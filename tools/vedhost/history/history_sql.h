@@ -4,10 +4,14 @@
 // coding and the WAL's sizes for a cap.
 #pragma once
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -44,13 +48,60 @@ class Statement {
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Whether the file system that holds `path` takes no writes: mounted
+// read-only, or made so by an I/O error (ext4's errors=remount-ro, which on
+// newer kernels only a write is told of). A file is made and removed beside
+// the history to find out.
+inline bool fileSystemReadOnly(const std::string& path) {
+    if (path.empty() || path == ":memory:") return false;
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    struct statvfs fs {};
+    if (::statvfs(dir.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return true;
+    const std::string probe = path + "-probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EROFS;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return false;
+}
+
+// Why the storage refused the file a store opens for writing: the disk
+// full, the file system read-only, or failing (an I/O error). Each passes:
+// the store starts without its file and opens it once the storage takes
+// writes again. None is a path that can never work (a folder that is not
+// there, no permission, not a database), which stays a configuration error.
+enum class Refusal { None, Full, ReadOnly, Failed };
+
+// The storage's part in the latest failure on `db`; taken before a
+// rollback or a close replaces what the connection says.
+inline Refusal refusalOf(sqlite3* db, const std::string& path) {
+    const int code = db != nullptr ? sqlite3_extended_errcode(db) & 0xff : SQLITE_NOMEM;
+    // The system's error is the failure's only for these two.
+    const int sys =
+        code == SQLITE_IOERR || code == SQLITE_CANTOPEN ? sqlite3_system_errno(db) : 0;
+    if (code == SQLITE_FULL || sys == ENOSPC || sys == EDQUOT) return Refusal::Full;
+    // A file system that takes no writes is the storage's doing, whatever
+    // SQLite made of it (a read-only database, a file or WAL index it cannot
+    // make, a journal mode it cannot change); a file that is no database is
+    // not.
+    const bool writeRefused = code == SQLITE_READONLY || code == SQLITE_IOERR ||
+                              code == SQLITE_CANTOPEN || code == SQLITE_ERROR || code == SQLITE_OK;
+    if (sys == EROFS || (writeRefused && fileSystemReadOnly(path))) return Refusal::ReadOnly;
+    return code == SQLITE_IOERR ? Refusal::Failed : Refusal::None;
+}
+
 // Opens the history's file (flags as for sqlite3_open_v2) with a busy
-// time-out; on failure nothing stays open, `db` is null and `error` (when
-// asked for) says "cannot open history PATH: why".
+// time-out; on failure nothing stays open, `db` is null, `error` (when
+// asked for) says "cannot open history PATH: why" and `refusal` (when asked
+// for) the storage's part in it.
 inline bool openFile(const std::string& path, int flags, int busyMs, sqlite3*& db,
-                     std::string* error = nullptr) {
+                     std::string* error = nullptr, Refusal* refusal = nullptr) {
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         if (error != nullptr) *error = "cannot open history " + path + ": " + sqlite3_errmsg(db);
+        if (refusal != nullptr) *refusal = refusalOf(db, path);
         sqlite3_close(db);
         db = nullptr;
         return false;

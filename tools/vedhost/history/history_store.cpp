@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <iterator>
 #include <limits>
 
 #include "history/history_sql.h"
@@ -85,31 +86,16 @@ std::uint64_t freeDiskBytesAt(const std::string& path) {
     return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
-// Whether the file system that holds `path` takes no writes: mounted
-// read-only, or made so by an I/O error (ext4's errors=remount-ro, which on
-// newer kernels only a write is told of). A file is made and removed beside
-// the history to find out.
-bool fileSystemReadOnly(const std::string& path) {
-    if (path.empty() || path == ":memory:") return false;
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-    struct statvfs fs {};
-    if (::statvfs(dir.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return true;
-    const std::string probe = path + "-probe";
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return errno == EROFS;
-    ::close(fd);
-    ::unlink(probe.c_str());
-    return false;
-}
-
 std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
+
+// The stop a health report shows for each refusal of the storage.
+constexpr StoreHealth::Stop kStopOf[] = {StoreHealth::Stop::None, StoreHealth::Stop::Full,
+                                         StoreHealth::Stop::ReadOnly, StoreHealth::Stop::Failed};
+static_assert(static_cast<int>(Refusal::Failed) + 1 == std::size(kStopOf));
 
 // A run of queued records, for range-for.
 template <typename T>
@@ -147,14 +133,20 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
     if (!checkTiers(options_.tiers, error) ||
         !consolidatedSignals(options_.signals, layout_, error))
         return false;
-    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (!openFile(path, flags, 2000, db_, &error)) return false;
-    std::string why;
-    if (!prepareSchema(readOnly, why)) {
-        error = "history " + path + ": " + why;
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
+    if (!openAndPrepare(readOnly, error)) {
+        if (readOnly || refused_ == Refusal::None) return false;
+        // The storage refused the file, as a full or failing disk refuses a
+        // commit: the host starts, storing stopped, and the writer opens the
+        // file once the storage takes writes again.
+        std::lock_guard<std::mutex> queue(queueMutex_);
+        stopped_ = true;
+        stoppedAtMs_ = nowMs();
+        stopKind_ = kStopOf[static_cast<int>(refused_)];
+        stopError_ = error;
+        awaitingFile_ = true;
+        retry_.start();
+        std::cerr << "vedhost: history: storing stopped: " << error
+                  << "; opening it again in 1 s, then at most every 5 s" << std::endl;
     }
     clock_ = HistoryClock(options_.earliestMs);
     if (!readOnly) {
@@ -163,6 +155,21 @@ bool HistoryStore::open(const std::string& path, bool readOnly, std::string& err
         batchLimit_ = std::max<std::size_t>(
             16, checkpointBytes(options_.maxBytes) / 4 / (kRecordBytes + 200));
         writer_ = std::thread([this] { writerLoop(); });
+    }
+    return true;
+}
+
+bool HistoryStore::openAndPrepare(bool readOnly, std::string& error) {
+    refused_ = Refusal::None;
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (!openFile(path_, flags, 2000, db_, &error, &refused_)) return false;
+    std::string why;
+    if (!prepareSchema(readOnly, why)) {
+        error = "history " + path_ + ": " + why;
+        if (refused_ == Refusal::None) refused_ = refusalOf(db_, path_);
+        sqlite3_close(db_);
+        db_ = nullptr;
+        return false;
     }
     return true;
 }
@@ -301,14 +308,32 @@ void HistoryStore::writerLoop() {
     std::vector<Pending> taken;  // the queue's slots while they are written
     std::unique_lock<std::mutex> lock(queueMutex_);
     for (;;) {
+        if (awaitingFile_ && !stopping_ && retry_.isDue()) {
+            // The file the storage refused, tried again; the first commit
+            // that stores says storing resumed.
+            lock.unlock();
+            bool opened;
+            {
+                std::lock_guard<std::mutex> db(dbMutex_);
+                std::string error;
+                opened = openAndPrepare(false, error);
+            }
+            lock.lock();
+            awaitingFile_ = !opened;
+            if (!opened) retry_.failed();
+            continue;
+        }
         const bool due = queued_ > 0 && (stopping_ || flushing_ || queued_ >= maxBatch ||
                                          std::chrono::steady_clock::now() - firstQueued_ >= window);
         if (!due && !moreWork_) {
             if (stopping_) break;
-            if (queued_ == 0)
+            const auto until = queued_ == 0 ? retry_.due() : firstQueued_ + window;
+            if (awaitingFile_)
+                queueChanged_.wait_until(lock, std::min(until, retry_.due()));
+            else if (queued_ == 0)
                 queueChanged_.wait(lock);
             else
-                queueChanged_.wait_until(lock, firstQueued_ + window);
+                queueChanged_.wait_until(lock, until);
             continue;
         }
         // The whole queue is taken at once by swapping slot vectors; the
@@ -389,6 +414,10 @@ void HistoryStore::commitTaken(const Pending* batch, std::size_t count,
 bool HistoryStore::writeBatch(const Pending* batch, std::size_t count, bool& full,
                               std::string& error, unsigned roomFactor) {
     full = false;
+    if (db_ == nullptr) {  // the storage refused the file at open
+        error = "the history's file is not open";
+        return false;
+    }
     // Room for the records and for a tier row wherever a record starts a
     // new step of its meter.
     std::uint64_t tierRows = 0;

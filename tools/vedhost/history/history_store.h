@@ -20,6 +20,12 @@
 // the disk is full: storing stops (one line on stderr), room is made inside
 // the file, and storing resumes by itself (one line, with the rounds lost).
 //
+// A storage that refuses the file at open (the disk full, the file system
+// read-only, an I/O error) is met as one that fills or fails later: the store
+// opens without its file, every round counts as not stored, its health says
+// why, and its writer opens the file by itself once the storage takes writes
+// again (tried within a second, then at most every five seconds).
+//
 // Time. Rows are stamped, and the tiers made and trimmed, by the time of
 // history_clock.h when the options give a monotonic clock: a wall clock that
 // steps away from it for less than an hour neither deletes nor skips a row.
@@ -42,9 +48,14 @@
 #include "history/history_clock.h"
 #include "history/history_reader.h"
 #include "history/history_tiers.h"
+#include "history/retry_delay.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
+
+namespace vedhost::history_sql {
+enum class Refusal;
+}
 
 namespace vedhost {
 
@@ -113,7 +124,10 @@ class HistoryStore : public HistoryReader {
     HistoryStore& operator=(const HistoryStore&) = delete;
 
     // Opens (and creates or upgrades, unless readOnly) the store; ":memory:"
-    // for tests. Opened for writing, the store runs its writer thread.
+    // for tests. Opened for writing, the store runs its writer thread. A
+    // file the storage refuses (full, read-only, failing) is no failure when
+    // writing: the store runs without it, stopped, says so in one line, and
+    // opens it as soon as it can; reads find nothing until then.
     bool open(const std::string& path, bool readOnly, std::string& error,
               const StoreOptions& options = {});
 
@@ -177,6 +191,9 @@ class HistoryStore : public HistoryReader {
     // writer should look, `late` when the queue was full.
     void queueLocked(unsigned dataId, const HistoryClock::Stamp& stamp, const std::string& time,
                      const unsigned char* data, std::size_t length, bool& wake, bool& late);
+    // Opens path_ and makes its schema ready; false with db_ null, error
+    // saying why and refused_ the storage's part in it.
+    bool openAndPrepare(bool readOnly, std::string& error);
     bool prepareSchema(bool readOnly, std::string& error);
     bool migrate(std::string& error);
     void writerLoop();
@@ -220,6 +237,7 @@ class HistoryStore : public HistoryReader {
     sqlite3_stmt* insert_ = nullptr;
     bool writable_ = false;
     int failedErrno_ = 0;  // the system's error behind the latest failed commit
+    history_sql::Refusal refused_{};  // why the storage refused the file, at the latest open
 
     std::mutex readMutex_;  // reader_, for series()
     sqlite3* reader_ = nullptr;
@@ -238,6 +256,8 @@ class HistoryStore : public HistoryReader {
     std::string stopError_;
     long notStored_ = 0, notStoredSinceStop_ = 0;
     std::uint64_t storedTotal_ = 0;
+    bool awaitingFile_ = false;  // the storage refused the file; the writer tries it again
+    RetryDelay retry_;
     long notStoredUnset_ = 0;  // rounds of a clock not set, since it was last set
     std::thread writer_;
 };

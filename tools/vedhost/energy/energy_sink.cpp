@@ -65,6 +65,27 @@ EnergySink::EnergySink(EnergyRules rules, EnergyStore* store)
 void EnergySink::addMeter(unsigned dataId, std::int64_t nowMs) {
     books_.addMeter(dataId);
     if (store_ == nullptr) return;
+    if (store_->ready()) return restore(dataId, nowMs);
+    std::lock_guard<std::mutex> lock(waitingMutex_);
+    waiting_.insert(dataId);
+    anyWaiting_ = true;
+}
+
+bool EnergySink::restored(unsigned dataId, std::int64_t nowMs) {
+    if (!anyWaiting_) return true;
+    {
+        std::lock_guard<std::mutex> lock(waitingMutex_);
+        if (waiting_.count(dataId) == 0) return true;
+    }
+    if (!store_->ready()) return false;
+    restore(dataId, nowMs);
+    std::lock_guard<std::mutex> lock(waitingMutex_);
+    waiting_.erase(dataId);
+    anyWaiting_ = !waiting_.empty();
+    return true;
+}
+
+void EnergySink::restore(unsigned dataId, std::int64_t nowMs) {
     const std::int64_t now = secondsOf(nowMs);
     const Span month = periodAt(Period::Month, now);
     std::vector<std::pair<UsageKey, Amount>> days;
@@ -77,6 +98,7 @@ void EnergySink::addMeter(unsigned dataId, std::int64_t nowMs) {
 }
 
 void EnergySink::round(unsigned dataId, std::int64_t unixMs, const Reading& reading) {
+    if (store_ != nullptr && !restored(dataId, unixMs)) return;
     Changes changes;
     const RoundNotes notes = books_.record(dataId, unixMs, reading, changes);
     if (store_ != nullptr) store_->queue(std::move(changes));

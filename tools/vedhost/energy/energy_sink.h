@@ -10,11 +10,20 @@
 // what it holds for their messages: stateValues() adds the ledger's totals
 // and the demand beside a meter's raw counters, and each call is safe from
 // any thread while rounds go on.
+//
+// A store whose file the storage refused at start (not ready()) has the
+// books wait: a meter's rounds are not taken until the file opens, then its
+// books are restored and go on from the last stored reading, the time between
+// counted as a gap (estimated), as after a stop. Nothing stored is written
+// over by books that started without it.
 #pragma once
 
 #include <json/value.h>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,8 +84,16 @@ class EnergySink {
     EnergyStore* store() const { return store_; }
 
   private:
+    // Whether the meter's books are restored, restoring them once the store
+    // is ready; false while they wait for it.
+    bool restored(unsigned dataId, std::int64_t nowMs);
+    void restore(unsigned dataId, std::int64_t nowMs);
+
     Books books_;
     EnergyStore* store_;
+    std::mutex waitingMutex_;
+    std::set<unsigned> waiting_;  // meters whose books wait for the store's file
+    std::atomic<bool> anyWaiting_{false};
     std::function<void(const LimitAlarm&)> listener_;
 };
 

@@ -104,20 +104,34 @@ bool EnergyStore::open(const std::string& path, bool readOnly, std::string& erro
                        const EnergyStoreOptions& options) {
     std::lock_guard<std::mutex> lock(dbMutex_);
     options_ = options;
-    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    // The history's writer shares the file: a commit of either waits for
-    // the other's, which takes milliseconds.
-    if (!history_sql::openFile(path, flags, 5000, db_, &error)) return false;
-    std::string why;
-    if (!prepare(readOnly, why)) {
-        error = "energy tables of " + path + ": " + why;
-        sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
+    path_ = path;
+    if (openNow(readOnly, error)) {
+        ready_ = true;
+    } else {
+        if (readOnly || refused_ == history_sql::Refusal::None) return false;
+        awaitingFile_ = true;  // the writer opens it once the storage takes writes
+        retry_.start();
     }
     if (!readOnly) {
         writable_ = true;
         writer_ = std::thread([this] { writerLoop(); });
+    }
+    return true;
+}
+
+bool EnergyStore::openNow(bool readOnly, std::string& error) {
+    refused_ = history_sql::Refusal::None;
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    // The history's writer shares the file: a commit of either waits for
+    // the other's, which takes milliseconds.
+    if (!history_sql::openFile(path_, flags, 5000, db_, &error, &refused_)) return false;
+    std::string why;
+    if (!prepare(readOnly, why)) {
+        error = "energy tables of " + path_ + ": " + why;
+        if (refused_ == history_sql::Refusal::None) refused_ = history_sql::refusalOf(db_, path_);
+        sqlite3_close(db_);
+        db_ = nullptr;
+        return false;
     }
     return true;
 }
@@ -154,6 +168,7 @@ bool EnergyStore::prepare(bool readOnly, std::string& error) {
         ok = put.done();
     }
     if (!ok || !exec(db_, "COMMIT", &error)) {
+        refused_ = history_sql::refusalOf(db_, path_);  // before the rollback answers
         exec(db_, "ROLLBACK");
         return false;
     }
@@ -193,6 +208,23 @@ void EnergyStore::writerLoop() {
         std::chrono::duration<double>(options_.commitSeconds));
     std::unique_lock<std::mutex> lock(queueMutex_);
     for (;;) {
+        if (awaitingFile_ && !stopping_ && retry_.isDue()) {
+            // The file the storage refused, tried again.
+            lock.unlock();
+            bool opened;
+            {
+                std::lock_guard<std::mutex> db(dbMutex_);
+                std::string error;
+                opened = openNow(false, error);
+            }
+            lock.lock();
+            awaitingFile_ = !opened;
+            if (opened)
+                ready_ = true;
+            else
+                retry_.failed();
+            continue;
+        }
         const bool waiting = !pending_.empty();
         const bool due = waiting && (stopping_ || flushing_ ||
                                      std::chrono::steady_clock::now() - firstQueued_ >= window);
@@ -202,8 +234,10 @@ void EnergyStore::writerLoop() {
                 handled_ = queued_;
                 changed_.notify_all();
             }
-            if (waiting)
-                changed_.wait_until(lock, firstQueued_ + window);
+            if (waiting || awaitingFile_)
+                changed_.wait_until(lock, !waiting            ? retry_.due()
+                                          : awaitingFile_ ? std::min(retry_.due(), firstQueued_ + window)
+                                                          : firstQueued_ + window);
             else
                 changed_.wait(lock);
             continue;
@@ -239,6 +273,10 @@ void EnergyStore::writerLoop() {
 }
 
 bool EnergyStore::write(const Changes& c, std::string& error) {
+    if (db_ == nullptr) {  // the storage refused the file: kept for when it opens
+        error = "the energy tables are not open";
+        return false;
+    }
     const auto fail = [&] {
         error = sqlite3_errmsg(db_);
         exec(db_, "ROLLBACK");

@@ -23,8 +23,14 @@
 //
 // Reads see what is committed and what is still waiting to be, so they are
 // up to date with the latest round.
+//
+// A file the storage refuses at open (full, read-only, failing) opens the
+// store all the same, not ready(): the writer tries the file again within a
+// second, then at most every five seconds, and the sink keeps its books
+// waiting until it opens (energy_sink.h).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -36,12 +42,14 @@
 #include <vector>
 
 #include "energy/books.h"
+#include "history/retry_delay.h"
 
 struct sqlite3;
 
 namespace vedhost::history_sql {
 class Statement;
-}
+enum class Refusal;
+}  // namespace vedhost::history_sql
 
 namespace vedhost::energy {
 
@@ -71,6 +79,9 @@ class EnergyStore {
               const EnergyStoreOptions& options = {});
     // Whether the file keeps energy tables (a history from before has none).
     bool keepsEnergy() const { return hasTables_; }
+    // Whether the tables are open: false, for writing, while the storage
+    // refuses the file. Any thread.
+    bool ready() const { return ready_; }
 
     // Queues a round's changes for the next commit; never waits for the disk.
     void queue(Changes&& changes);
@@ -88,6 +99,9 @@ class EnergyStore {
     std::vector<AuditRow> audit(std::optional<unsigned> dataId);
 
   private:
+    // Opens path_ and makes the tables ready (dbMutex_ held); false with db_
+    // null, refused_ the storage's part in it.
+    bool openNow(bool readOnly, std::string& error);
     bool prepare(bool readOnly, std::string& error);
     bool write(const Changes& changes, std::string& error);
     void writerLoop();
@@ -95,6 +109,9 @@ class EnergyStore {
                                 std::int64_t from, std::int64_t to);
 
     EnergyStoreOptions options_;
+    std::string path_;
+    history_sql::Refusal refused_{};
+    std::atomic<bool> ready_{false};
     bool hasTables_ = false;
     std::mutex dbMutex_;  // db_; taken before queueMutex_ where both are
     sqlite3* db_ = nullptr;
@@ -108,6 +125,8 @@ class EnergyStore {
     std::chrono::steady_clock::time_point firstQueued_;
     std::uint64_t queued_ = 0, handled_ = 0;  // queue() calls, and those a commit attempt took
     bool stopping_ = false, flushing_ = false, stopped_ = false;
+    bool awaitingFile_ = false;  // the storage refused the file; the writer tries it again
+    RetryDelay retry_;
     std::thread writer_;
 };
 

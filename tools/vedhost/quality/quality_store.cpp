@@ -128,28 +128,35 @@ bool QualityStore::open(const std::string& path, bool readOnly, std::uint64_t ma
     path_ = path;
     memory_ = path.empty() || path == ":memory:";
     readOnly_ = readOnly;
-    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    maxBytes_ = maxBytes;
+    return openNow(error) || (!readOnly && refused_ != Refusal::None);
+}
+
+bool QualityStore::openNow(std::string& error) {
+    refused_ = Refusal::None;
+    const int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     // The history's writer commits beside this connection; its longest
     // commit (a backlog of tier steps) is waited for.
-    if (!openFile(path, flags, 5000, db_, &error)) return false;
+    if (!openFile(path_, flags, 5000, db_, &error, &refused_)) return false;
     std::string why;
-    if (!prepare(readOnly, why)) {
-        error = "history " + path + ": quality tables: " + why;
+    if (!prepare(readOnly_, why)) {
+        error = "history " + path_ + ": quality tables: " + why;
+        if (refused_ == Refusal::None) refused_ = refusalOf(db_, path_);
         sqlite3_close(db_);
         db_ = nullptr;
         return false;
     }
-    if (!readOnly) {
+    if (!readOnly_) {
         // Within the history's cap: the same budget of pages (the history
         // keeps a file of an older release that is larger at its size).
         const int pageSize = static_cast<int>(scalar(db_, "PRAGMA page_size", 4096));
         const std::int64_t capPages =
-            static_cast<std::int64_t>(databaseBudgetBytes(maxBytes)) / pageSize;
+            static_cast<std::int64_t>(databaseBudgetBytes(maxBytes_)) / pageSize;
         const std::int64_t pages = scalar(db_, "PRAGMA page_count");
         exec(db_, ("PRAGMA max_page_count=" + std::to_string(std::max(pages, capPages))).c_str());
         // Checkpoints at the history's size for them.
         exec(db_, ("PRAGMA wal_autocheckpoint=" +
-                   std::to_string(checkpointBytes(maxBytes) / static_cast<unsigned>(pageSize)))
+                   std::to_string(checkpointBytes(maxBytes_) / static_cast<unsigned>(pageSize)))
                       .c_str());
     }
     return true;
@@ -168,6 +175,7 @@ bool QualityStore::prepare(bool readOnly, std::string& error) {
     if (!memory_ && !exec(db_, "PRAGMA journal_mode=WAL", &error)) return false;
     if (!exec(db_, "PRAGMA synchronous=FULL", &error)) return false;
     if (!exec(db_, kSchema, &error)) {
+        refused_ = refusalOf(db_, path_);  // before the rollback answers in its place
         exec(db_, "ROLLBACK");
         return false;
     }
@@ -177,6 +185,14 @@ bool QualityStore::prepare(bool readOnly, std::string& error) {
     }
     tables_ = true;
     return true;
+}
+
+bool QualityStore::writable(std::string& error) {
+    if (readOnly_) {
+        error = "the quality tables are not open for writing";
+        return false;
+    }
+    return db_ != nullptr || openNow(error);
 }
 
 sqlite3* QualityStore::reader() {
@@ -189,10 +205,7 @@ bool QualityStore::putIntervals(const std::vector<std::pair<unsigned, Interval>>
                                 bool& full, std::string& error) {
     std::lock_guard<std::mutex> lock(writeMutex_);
     full = false;
-    if (db_ == nullptr || readOnly_) {
-        error = "the quality tables are not open for writing";
-        return false;
-    }
+    if (!writable(error)) return false;
     auto fail = [&] {
         full = (sqlite3_extended_errcode(db_) & 0xff) == SQLITE_FULL;
         error = sqlite3_errmsg(db_);
@@ -224,10 +237,7 @@ bool QualityStore::putWeek(const Assessment& a, const Json::Value& document, boo
                            std::string& error) {
     std::lock_guard<std::mutex> lock(writeMutex_);
     full = false;
-    if (db_ == nullptr || readOnly_) {
-        error = "the quality tables are not open for writing";
-        return false;
-    }
+    if (!writable(error)) return false;
     const std::string text = compactJson(document);
     const std::vector<unsigned char> body = deflated(text);
     if (body.empty()) {

@@ -18,10 +18,16 @@
 // then gives up the oldest ten-minute values (never the current week's) and
 // tries again. What a crash or a power cut can take: nothing committed; the
 // ten minutes in progress, which live in memory until they end.
+//
+// A file the storage refuses at open (full, read-only, failing) opens the
+// store all the same: it holds nothing until then, and each write tries the
+// file first. The recorder keeps what ended meanwhile and tries again every
+// ten seconds, so nothing is lost that fits its queue (four weeks of a meter).
 #pragma once
 
 #include <json/value.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -32,6 +38,10 @@
 #include "quality/quality_values.h"
 
 struct sqlite3;
+
+namespace vedhost::history_sql {
+enum class Refusal;
+}
 
 namespace vedhost::quality {
 
@@ -53,7 +63,8 @@ class QualityStore {
 
     // Opens the tables of the database at `path` (made, unless readOnly);
     // maxBytes is the history's cap. False with a one-line reason; read-only,
-    // a file without the tables opens and holds nothing.
+    // a file without the tables opens and holds nothing. For writing, a file
+    // the storage refuses is opened by the first write after it takes writes.
     bool open(const std::string& path, bool readOnly, std::uint64_t maxBytes, std::string& error);
 
     // Stores intervals of meters in one transaction; one already stored for
@@ -95,7 +106,12 @@ class QualityStore {
         std::unique_lock<std::mutex> lock;
         sqlite3* db;  // nullptr: nothing to read
     };
+    // Opens path_ and makes its tables ready (writeMutex_ held); false with
+    // db_ null, refused_ the storage's part in it.
+    bool openNow(std::string& error);
     bool prepare(bool readOnly, std::string& error);
+    // For a write: the tables open, tried now if the storage refused them.
+    bool writable(std::string& error);
     sqlite3* reader();
     Read read();
 
@@ -106,7 +122,9 @@ class QualityStore {
     std::mutex readMutex_;  // reader_ (db_ itself for an in-memory store)
     sqlite3* reader_ = nullptr;
     bool readOnly_ = false;
-    bool tables_ = false;  // the file has the tables (read-only may not)
+    std::uint64_t maxBytes_ = 0;
+    history_sql::Refusal refused_{};
+    std::atomic<bool> tables_{false};  // the file has the tables (read-only may not)
 };
 
 }  // namespace vedhost::quality

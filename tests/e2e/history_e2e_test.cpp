@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -337,6 +338,119 @@ TEST_F(HistoryE2E, FullDiskStopsOnlyStoringWhichResumesByItself) {
     EXPECT_EQ(readStore(db).integrity, "ok");
     std::printf("full disk: %llu bytes left to a store that takes them all to open\n%s",
                 static_cast<unsigned long long>(opened), text.c_str());
+}
+
+// A scalar of the history file, read with a connection of the test's own;
+// -1 when the file does not read.
+std::int64_t storedNumber(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    std::int64_t out = -1;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            out = sqlite3_column_int64(stmt, 0);
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+// Fills what is left of the disk under `dir`, to the last byte it takes.
+bool fillDisk(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const std::string block(64 * 1024, 'x');
+    for (std::size_t size = block.size(); size > 0; size /= 2)
+        while (::write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
+        }
+    ::close(fd);
+    return errno == ENOSPC;
+}
+
+// A controller restarted (a reboot, the watchdog) on a disk that filled up
+// while it was down: the host starts all the same, polls and shows the
+// history stopped, and stores again once there is room, without a restart.
+TEST_F(HistoryE2E, FullAtStartPollsAndStoresOnceTheDiskHasRoom) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const std::string small = dir_ / "small";
+    SmallDisk disk(small, "size=3m");
+    ASSERT_TRUE(disk.mounted()) << "mount tmpfs: " << std::strerror(errno);
+    const std::string db = small + "/history.db";
+    // The history with its supply-quality and energy tables beside it.
+    const std::vector<std::string> rooms = {"--history-max-mb", "4", "--quality-nominal-v", "230",
+                                            "--energy"};
+    auto err = [&](const std::string& name) { return readText(dir_ / (name + ".err")); };
+    auto rows = [&] { return readStore(db).byId.size(); };
+    const char* const ledgerNewest = "SELECT max(at_ms) FROM energy_ledger";
+
+    // The history as the last run left it, stopped cleanly.
+    {
+        auto first = startHost(db, 0.2, "first", rooms);
+        ASSERT_TRUE(eventually([&] { return rows() >= 10; }, 30000ms)) << err("first");
+        first->signal(SIGTERM);
+        ASSERT_EQ(first->wait(20000ms), 0) << err("first");
+    }
+    const Stored before = readStore(db);
+    const std::int64_t ledgerBefore = storedNumber(db, ledgerNewest);
+    const char* const ledgerTotal = "SELECT sum(total) FROM energy_ledger";
+    const std::int64_t totalBefore = storedNumber(db, ledgerTotal);
+    ASSERT_GT(ledgerBefore, 0) << "the first run kept no energy ledger";
+    const std::string filler = small + "/filler";
+    ASSERT_TRUE(fillDisk(filler)) << std::strerror(errno);
+    ASSERT_LT(freeBytes(small), 4096u);
+
+    std::vector<std::string> extra = rooms;
+    extra.insert(extra.end(), {"--report", dir_ / "report.jsonl", "--http", "127.0.0.1:0"});
+    NotifySocket notify(dir_ / "notify.sock");
+    auto host = startHost(db, 0.2, "host", extra, 0.02, {"NOTIFY_SOCKET=" + notify.path()});
+    auto reports = [&] { return readLines(dir_ / "report.jsonl").size(); };
+    ASSERT_TRUE(eventually([&] { return countOf(err("host"), "history: storing stopped") > 0; },
+                           20000ms))
+        << "the host did not say storing stopped on a disk full at start\n"
+        << err("host");
+    // It polls and reports, and shows the history stopped.
+    ASSERT_TRUE(eventually([&] { return reports() >= 100; }, 30000ms))
+        << "no rounds on a disk full at start; running: " << host->running() << "\n"
+        << err("host");
+    const Shown full = shown(err("host"), notify);
+    EXPECT_NE(full.metrics.find("ved96_history_writable 0\n"), std::string::npos) << full.metrics;
+    EXPECT_NE(full.metrics.find("ved96_meter_up{meter=\"1\"} 1\n"), std::string::npos)
+        << full.metrics;
+    EXPECT_EQ(full.status, "1 of 1 meter answering; history disk full");
+    EXPECT_NE(full.problems.find("history disk full since "), std::string::npos) << full.problems;
+    EXPECT_EQ(countOf(err("host"), "history: storing again;"), 0u) << err("host");
+
+    // Room again: the file is opened and stored to, with the host running on.
+    std::filesystem::remove(filler);
+    const std::int64_t roomAtMs = nowUnixMs();
+    ASSERT_TRUE(eventually([&] { return countOf(err("host"), "history: storing again; ") > 0; },
+                           30000ms))
+        << err("host");
+    ASSERT_TRUE(eventually([&] { return rows() >= before.byId.size() + 20; }, 30000ms))
+        << err("host");
+    EXPECT_TRUE(eventually([&] { return notify.status() == "1 of 1 meter answering"; }, 10000ms))
+        << notify.status();
+    const Shown resumed = shown(err("host"), notify);
+    EXPECT_NE(resumed.metrics.find("ved96_history_writable 1\n"), std::string::npos)
+        << resumed.metrics;
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->wait(20000ms), 0) << err("host");
+
+    const std::string text = err("host");
+    // One line each way, for the history and its neighbours together.
+    EXPECT_EQ(countOf(text, "storing stopped"), 1u) << text;
+    EXPECT_EQ(countOf(text, "history: storing again;"), 1u) << text;
+    // What the first run stored is all there; the energy books went on
+    // from it and were stored once the file opened.
+    const Stored after = readStore(db);
+    EXPECT_EQ(after.integrity, "ok");
+    for (const auto& [id, time] : before.byId)
+        EXPECT_EQ(after.byId.count(id), 1u) << "lost row " << id << " of " << time;
+    EXPECT_GE(storedNumber(db, ledgerNewest), roomAtMs) << text;
+    EXPECT_GE(storedNumber(db, ledgerTotal), totalBefore) << "the ledger's totals went back";
+    std::printf("disk full at start:\n%s", text.c_str());
 }
 
 // An ext4 file system on a loop device, made and mounted for the test and

@@ -8,9 +8,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
+#include "energy/energy_sink.h"
 #include "local_zone.h"
+#include "tests/support/small_disk.h"
 
 namespace vedhost::energy {
 namespace {
@@ -232,6 +236,53 @@ TEST_F(EnergyStoreTest, TheTablesCarryTheirVersion) {
     EnergyStore store;
     EXPECT_FALSE(store.open(path_, false, error));
     EXPECT_EQ(error, "energy tables of " + path_ + ": made by a newer release (version 99)");
+}
+
+// A disk full when the host starts: the store opens, not ready; the books
+// take no round until it is, then go on from the stored ledger (the register
+// wrapped before; books that started without it would count from the
+// register again and write that over the stored total).
+TEST(EnergyAtStart, AFullDiskHasTheBooksWaitForTheirLedgerAndGoOnFromIt) {
+    ::test::SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const std::string path = disk.path("history.db");
+    std::string error;
+    std::uint16_t raw = 65000;
+    const std::int64_t from = utc("2024-05-02T06:00:00");
+    {
+        // Four hours a count a round from 65000: the stored total is 66440
+        // counts, the register at 904.
+        Host host(path, error);
+        ASSERT_TRUE(host.ok) << error;
+        host.run(from, from + 4 * kHour, 10, raw);
+    }
+    ASSERT_TRUE(disk.fill());
+
+    EnergyStoreOptions o;
+    o.commitSeconds = 3600;
+    EnergyStore store;
+    ASSERT_TRUE(store.open(path, false, error, o)) << error;
+    EXPECT_FALSE(store.ready());
+    EnergySink sink(EnergyRules{}, &store);
+    const std::int64_t later = from + 5 * kHour;
+    sink.addMeter(1, later * 1000);
+    sink.round(1, later * 1000, at(raw, 36000));
+    EXPECT_FALSE(sink.summary(1).known) << "a round taken into books without their ledger";
+
+    disk.room();
+    for (int tries = 0; tries < 200 && !store.ready(); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(store.ready());
+    // 361 counts on from the stored reading, over a gap.
+    raw = static_cast<std::uint16_t>(raw + 360);
+    sink.round(1, (later + kHour) * 1000, at(raw, 36000));
+    const MeterSummary summary = sink.summary(1);
+    ASSERT_TRUE(summary.known);
+    EXPECT_NEAR(summary.counters[kImportActive].total, 6680.1, 1e-6);
+    store.flush();
+    const auto states = store.ledger(1);
+    ASSERT_EQ(states.size(), kCounters);
+    EXPECT_EQ(states[kImportActive].second.total, 66801);
 }
 
 }  // namespace

@@ -15,10 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config.h"
 #include "history/history_tiers.h"
+#include "tests/support/small_disk.h"
 #include "ved96/record.h"
 
 namespace vedhost {
@@ -482,6 +484,78 @@ TEST_F(TempDir, SeriesFromFullRecordsAndFromTiers) {
     const auto energy = store.series(1, "energy_fwd_active", start, start + 3600, 1);
     ASSERT_EQ(energy.size(), 1u);
     EXPECT_FLOAT_EQ(static_cast<float>(energy[0].max), 0.5f);
+}
+
+// ---- A storage that refuses the file at open ------------------------------------
+
+// A path that can never work for writing stays a refusal of the store: the
+// host exits with a configuration error rather than run without a history.
+TEST_F(TempDir, APathThatCanNeverWorkIsRefusedForWriting) {
+    std::ofstream(dir_ / "text.db") << "not a history, and longer than a page header\n";
+    fs::create_directories(dir_ / "folder.db");
+    const struct {
+        const char* name;
+        std::string path;
+        const char* says;
+    } rows[] = {
+        {"a folder not there", (dir_ / "none/history.db").string(), "unable to open"},
+        {"a folder", (dir_ / "folder.db").string(), "unable to open"},
+        {"not a database", (dir_ / "text.db").string(), "not a database"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        HistoryStore store;
+        std::string error;
+        EXPECT_FALSE(store.open(row.path, false, error));
+        EXPECT_NE(error.find(row.says), std::string::npos) << error;
+    }
+}
+
+// A disk full when the store opens, for a history made before and a new one:
+// the store opens stopped, says the disk is full, counts rounds as not
+// stored, and stores by itself once there is room, the old records kept.
+TEST(HistoryAtStart, AFullDiskOpensTheStoreStoppedAndItStoresOnceThereIsRoom) {
+    for (const bool madeBefore : {true, false}) {
+        SCOPED_TRACE(madeBefore ? "a history made before" : "a new history");
+        ::test::SmallDisk disk;
+        if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+        const std::string path = disk.path("history.db");
+        std::string error;
+        const auto rec = record(1, 2300, 100);
+        if (madeBefore) {
+            HistoryStore before;
+            ASSERT_TRUE(before.open(path, false, error)) << error;
+            ASSERT_TRUE(before.save(1, 1700000000000, "old", rec.data(), rec.size(), error));
+            before.flush();
+        }
+        ASSERT_TRUE(disk.fill());
+
+        HistoryStore store;
+        ASSERT_TRUE(store.open(path, false, error)) << error;
+        StoreHealth h = store.health();
+        EXPECT_FALSE(h.storing);
+        EXPECT_EQ(h.stop, StoreHealth::Stop::Full) << h.error;
+        EXPECT_NE(h.error.find(path), std::string::npos) << h.error;
+        ASSERT_TRUE(store.save(1, 1700000060000, "full", rec.data(), rec.size(), error)) << error;
+        store.flush();
+        EXPECT_EQ(store.health().notStored, 1u);
+        EXPECT_FALSE(store.newest(1).has_value());
+
+        disk.room();
+        std::int64_t at = 1700000120000;
+        for (int tries = 0; tries < 400 && !store.health().storing; ++tries) {
+            ASSERT_TRUE(store.save(1, at += 1000, "room", rec.data(), rec.size(), error));
+            store.flush();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        h = store.health();
+        ASSERT_TRUE(h.storing) << h.error;
+        EXPECT_EQ(h.stop, StoreHealth::Stop::None);
+        const auto rows = store.list(1);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.front().time == "old", madeBefore);
+        EXPECT_EQ(rows.back().unixMs, at);
+    }
 }
 
 }  // namespace

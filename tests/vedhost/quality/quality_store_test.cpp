@@ -19,6 +19,7 @@
 #include "quality/quality_recorder.h"
 #include "quality/quality_report.h"
 #include "quality_support.h"
+#include "tests/support/small_disk.h"
 
 namespace vedhost::quality {
 namespace {
@@ -448,6 +449,38 @@ TEST_F(QualityFile, HistoryAndQualityShareTheFileWithinTheCap) {
     EXPECT_LE(bytesOnDisk(), options.maxBytes);
     EXPECT_EQ(store.intervals(1, w49.start, w49.end).size(), 144u);
     EXPECT_EQ(history.roundsNotStored(), 0);
+}
+
+// A disk full when the host starts: the tables open all the same, read as
+// holding nothing, refuse a write as not open (no want of room, for which
+// the recorder would give values up), and open at the first write after
+// there is room, with what was stored before.
+TEST(QualityAtStart, AFullDiskOpensTheTablesAtTheFirstWriteAfterThereIsRoom) {
+    ::test::SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const std::string path = disk.path("history.db");
+    std::string error;
+    bool full = false;
+    {
+        QualityStore before;
+        ASSERT_TRUE(before.open(path, false, 1u << 20, error)) << error;
+        ASSERT_TRUE(before.putIntervals({{1, steadyInterval(6000, 1, 230)}}, full, error)) << error;
+    }
+    ASSERT_TRUE(disk.fill());
+
+    QualityStore store;
+    ASSERT_TRUE(store.open(path, false, 1u << 20, error)) << error;
+    EXPECT_TRUE(store.intervals(1, 0, 7200).empty());
+    EXPECT_TRUE(store.meters().empty());
+    EXPECT_FALSE(store.putIntervals({{1, steadyInterval(6600, 1, 231)}}, full, error));
+    EXPECT_FALSE(full) << error;
+
+    disk.room();
+    ASSERT_TRUE(store.putIntervals({{1, steadyInterval(6600, 1, 231)}}, full, error)) << error;
+    const auto stored = store.intervals(1, 0, 7200);
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].start, 6000);
+    EXPECT_EQ(stored[1].phaseVoltage(0), 231);
 }
 
 }  // namespace

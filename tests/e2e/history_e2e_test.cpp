@@ -1,10 +1,10 @@
 // vedhost's history against what a controller meets: the process killed at
 // any moment, and a disk that fills up. Real processes, real SQLite files, a
 // real full file system (a small tmpfs; mounting it needs root, as in CI).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
-#include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -427,8 +427,8 @@ TEST_F(HistoryE2E, FullAtStartPollsAndStoresOnceTheDiskHasRoom) {
     // Room again: the file is opened and stored to, with the host running on.
     std::filesystem::remove(filler);
     const std::int64_t roomAtMs = nowUnixMs();
-    ASSERT_TRUE(eventually([&] { return countOf(err("host"), "history: storing again; ") > 0; },
-                           30000ms))
+    ASSERT_TRUE(
+        eventually([&] { return countOf(err("host"), "history: storing again; ") > 0; }, 30000ms))
         << err("host");
     ASSERT_TRUE(eventually([&] { return rows() >= before.byId.size() + 20; }, 30000ms))
         << err("host");

@@ -235,9 +235,10 @@ void EnergyStore::writerLoop() {
                 changed_.notify_all();
             }
             if (waiting || awaitingFile_)
-                changed_.wait_until(lock, !waiting            ? retry_.due()
-                                          : awaitingFile_ ? std::min(retry_.due(), firstQueued_ + window)
-                                                          : firstQueued_ + window);
+                changed_.wait_until(lock, !waiting ? retry_.due()
+                                          : awaitingFile_
+                                              ? std::min(retry_.due(), firstQueued_ + window)
+                                              : firstQueued_ + window);
             else
                 changed_.wait(lock);
             continue;

@@ -80,8 +80,7 @@ enum class Refusal { None, Full, ReadOnly, Failed };
 inline Refusal refusalOf(sqlite3* db, const std::string& path) {
     const int code = db != nullptr ? sqlite3_extended_errcode(db) & 0xff : SQLITE_NOMEM;
     // The system's error is the failure's only for these two.
-    const int sys =
-        code == SQLITE_IOERR || code == SQLITE_CANTOPEN ? sqlite3_system_errno(db) : 0;
+    const int sys = code == SQLITE_IOERR || code == SQLITE_CANTOPEN ? sqlite3_system_errno(db) : 0;
     if (code == SQLITE_FULL || sys == ENOSPC || sys == EDQUOT) return Refusal::Full;
     // A file system that takes no writes is the storage's doing, whatever
     // SQLite made of it (a read-only database, a file or WAL index it cannot

@@ -236,7 +236,7 @@ class HistoryStore : public HistoryReader {
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     bool writable_ = false;
-    int failedErrno_ = 0;  // the system's error behind the latest failed commit
+    int failedErrno_ = 0;             // the system's error behind the latest failed commit
     history_sql::Refusal refused_{};  // why the storage refused the file, at the latest open
 
     std::mutex readMutex_;  // reader_, for series()

@@ -234,11 +234,10 @@ void EnergyStore::writerLoop() {
                 handled_ = queued_;
                 changed_.notify_all();
             }
+            auto until = firstQueued_ + window;
+            if (awaitingFile_) until = waiting ? std::min(until, retry_.due()) : retry_.due();
             if (waiting || awaitingFile_)
-                changed_.wait_until(lock, !waiting ? retry_.due()
-                                          : awaitingFile_
-                                              ? std::min(retry_.due(), firstQueued_ + window)
-                                              : firstQueued_ + window);
+                changed_.wait_until(lock, until);
             else
                 changed_.wait(lock);
             continue;

@@ -327,9 +327,10 @@ void HistoryStore::writerLoop() {
                                          std::chrono::steady_clock::now() - firstQueued_ >= window);
         if (!due && !moreWork_) {
             if (stopping_) break;
-            const auto until = queued_ == 0 ? retry_.due() : firstQueued_ + window;
+            auto until = firstQueued_ + window;
+            if (awaitingFile_) until = queued_ > 0 ? std::min(until, retry_.due()) : retry_.due();
             if (awaitingFile_)
-                queueChanged_.wait_until(lock, std::min(until, retry_.due()));
+                queueChanged_.wait_until(lock, until);
             else if (queued_ == 0)
                 queueChanged_.wait(lock);
             else

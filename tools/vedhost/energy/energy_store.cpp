@@ -210,19 +210,11 @@ void EnergyStore::writerLoop() {
     for (;;) {
         if (awaitingFile_ && !stopping_ && retry_.isDue()) {
             // The file the storage refused, tried again.
-            lock.unlock();
-            bool opened;
-            {
-                std::lock_guard<std::mutex> db(dbMutex_);
+            awaitingFile_ = !retry_.tryAgain(lock, dbMutex_, [this] {
                 std::string error;
-                opened = openNow(false, error);
-            }
-            lock.lock();
-            awaitingFile_ = !opened;
-            if (opened)
-                ready_ = true;
-            else
-                retry_.failed();
+                return openNow(false, error);
+            });
+            if (!awaitingFile_) ready_ = true;
             continue;
         }
         const bool waiting = !pending_.empty();

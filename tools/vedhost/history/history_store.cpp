@@ -311,16 +311,10 @@ void HistoryStore::writerLoop() {
         if (awaitingFile_ && !stopping_ && retry_.isDue()) {
             // The file the storage refused, tried again; the first commit
             // that stores says storing resumed.
-            lock.unlock();
-            bool opened;
-            {
-                std::lock_guard<std::mutex> db(dbMutex_);
+            awaitingFile_ = !retry_.tryAgain(lock, dbMutex_, [this] {
                 std::string error;
-                opened = openAndPrepare(false, error);
-            }
-            lock.lock();
-            awaitingFile_ = !opened;
-            if (!opened) retry_.failed();
+                return openAndPrepare(false, error);
+            });
             continue;
         }
         const bool due = queued_ > 0 && (stopping_ || flushing_ || queued_ >= maxBatch ||

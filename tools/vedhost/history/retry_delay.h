@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 
 namespace vedhost {
 
@@ -19,6 +20,23 @@ class RetryDelay {
     void failed() { at(std::min<Clock::duration>(2 * delay_, kLongest)); }
     Clock::time_point due() const { return due_; }
     bool isDue() const { return Clock::now() >= due_; }
+
+    // Tries the file again with `open` (true once it opens) from the writer
+    // that holds `queue`: the queue is let go meanwhile, so rounds go on
+    // being queued, and the file is opened under `db`. A failure counts
+    // towards the next wait.
+    template <typename Open>
+    bool tryAgain(std::unique_lock<std::mutex>& queue, std::mutex& db, Open open) {
+        queue.unlock();
+        bool opened;
+        {
+            std::lock_guard<std::mutex> lock(db);
+            opened = open();
+        }
+        queue.lock();
+        if (!opened) failed();
+        return opened;
+    }
 
   private:
     void at(Clock::duration delay) {

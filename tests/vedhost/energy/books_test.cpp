@@ -9,12 +9,14 @@
 
 #include "common/json_file.h"
 #include "local_zone.h"
+#include "weekday_plan.h"
 
 namespace vedhost::energy {
 namespace {
 
 using test::LocalZone;
 using test::utc;
+using test::weekdayPlan;
 
 Reading at(std::uint16_t importRaw, double watts) {
     Reading r;
@@ -136,23 +138,6 @@ TEST(EnergyBooks, TheDaysOfTwentyThreeAndTwentyFiveHoursHoldThatManyHours) {
         EXPECT_EQ(c.hours.size(), static_cast<std::size_t>(d.kwh));
         for (const auto& [k, a] : c.hours) EXPECT_NEAR(a.units, 1.0, 1e-9) << k.start;
     }
-}
-
-TariffPlan weekdayPlan() {
-    Json::Value v;
-    std::string error;
-    parseJson(R"([{"valid_from": "2024-01-01", "standing_charge_per_day": 0.4, "bands": [
-      {"name": "peak", "days": ["mon", "tue", "wed", "thu", "fri"], "from": "07:00", "to": "22:00",
-       "import_per_kwh": 0.32, "export_per_kwh": 0.08},
-      {"name": "night", "days": ["mon", "tue", "wed", "thu", "fri"], "from": "22:00", "to": "07:00",
-       "import_per_kwh": 0.18, "export_per_kwh": 0.05},
-      {"name": "weekend", "days": ["sat", "sun"], "from": "00:00", "to": "24:00",
-       "import_per_kwh": 0.2, "export_per_kwh": 0.06}]}])",
-              v, error);
-    TariffPlan plan;
-    plan.currency = "EUR";
-    EXPECT_TRUE(parseTariffs(v, "energy.tariffs", plan.tariffs, error)) << error;
-    return plan;
 }
 
 TEST(EnergyBooks, ADaysCostUnderATimeOfUseTariff) {

@@ -36,8 +36,11 @@ class EnergyUsageTest : public ::testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
 
     // Friday 1 and Saturday 2 March 2024 in Berlin at 2 kW, a count every
-    // three minutes, the books priced by `recorded`.
+    // three minutes, the books priced by `recorded`, into `store` opened
+    // afresh at path_.
     void recordWeekend(EnergyStore& store, const TariffPlan& recorded) {
+        std::string error;
+        ASSERT_TRUE(store.open(path_, false, error)) << error;
         EnergyRules rules;
         rules.plan = recorded;
         rules.ledger.gapMs = 600000;  // read every three minutes: no gaps
@@ -56,6 +59,7 @@ class EnergyUsageTest : public ::testing::Test {
         store.flush();
     }
 
+    LocalZone berlin_{"Europe/Berlin"};
     fs::path dir_;
     std::string path_;
 };
@@ -105,12 +109,9 @@ void expectPricedWeekend(EnergyStore& store, const TariffPlan& plan) {
 }
 
 TEST_F(EnergyUsageTest, ADayAWeekAndAMonthPricedBandByBand) {
-    LocalZone berlin("Europe/Berlin");
     const TariffPlan plan = weekdayPlan();
-    std::string error;
     EnergyStore store;
-    ASSERT_TRUE(store.open(path_, false, error)) << error;
-    recordWeekend(store, plan);
+    ASSERT_NO_FATAL_FAILURE(recordWeekend(store, plan));
     expectPricedWeekend(store, plan);
     // An hour of Friday's peak: 2 kWh, 0.64.
     const auto hours = usageByPeriod(
@@ -129,29 +130,24 @@ TEST_F(EnergyUsageTest, ADayAWeekAndAMonthPricedBandByBand) {
 }
 
 TEST_F(EnergyUsageTest, PricedFromTheDayRowsOnceTheHoursAreGone) {
-    LocalZone berlin("Europe/Berlin");
     const TariffPlan plan = weekdayPlan();
-    std::string error;
     {
         EnergyStore store;
-        ASSERT_TRUE(store.open(path_, false, error)) << error;
-        recordWeekend(store, plan);
+        ASSERT_NO_FATAL_FAILURE(recordWeekend(store, plan));
     }
     sqlite3* db = nullptr;
     sqlite3_open(path_.c_str(), &db);
     ASSERT_EQ(sqlite3_exec(db, "DELETE FROM energy_hours", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     EnergyStore store;
+    std::string error;
     ASSERT_TRUE(store.open(path_, true, error)) << error;
     expectPricedWeekend(store, plan);
 }
 
 TEST_F(EnergyUsageTest, ATariffEnteredAfterTheRoundsPricesTheHoursStillKept) {
-    LocalZone berlin("Europe/Berlin");
-    std::string error;
     EnergyStore store;
-    ASSERT_TRUE(store.open(path_, false, error)) << error;
-    recordWeekend(store, TariffPlan());
+    ASSERT_NO_FATAL_FAILURE(recordWeekend(store, TariffPlan()));
     expectPricedWeekend(store, weekdayPlan());
     // Without a tariff: the energy alone.
     const auto days = usageByPeriod(store, query(Period::Day), TariffPlan());
@@ -161,26 +157,21 @@ TEST_F(EnergyUsageTest, ATariffEnteredAfterTheRoundsPricesTheHoursStillKept) {
 }
 
 TEST_F(EnergyUsageTest, TheExportsLines) {
-    LocalZone berlin("Europe/Berlin");
     const TariffPlan plan = weekdayPlan();
-    std::string error;
     EnergyStore store;
-    ASSERT_TRUE(store.open(path_, false, error)) << error;
-    recordWeekend(store, plan);
+    ASSERT_NO_FATAL_FAILURE(recordWeekend(store, plan));
     const UsageQuery q = query(Period::Day);
     const auto days = usageByPeriod(store, q, plan);
     std::ostringstream csv;
     writeUsageCsv(q, days, plan, true, csv);
-    EXPECT_EQ(
-        csv.str(),
-        "data_id,counter,period,start,end,kwh,estimated_kwh,cost,standing,night_kwh,"
-        "night_cost,peak_kwh,peak_cost,weekend_kwh,weekend_cost\n"
-        "3,energy_fwd_active,day,2024-03-01T00:00:00+01:00,2024-03-02T00:00:00+01:00,48,0,13.24,"
-        "0.4,"
-        "18,3.24,30,9.6,,\n"
-        "3,energy_fwd_active,day,2024-03-02T00:00:00+01:00,2024-03-03T00:00:00+01:00,48,0,10,0.4,"
-        ",,,,"
-        "48,9.6\n");
+    EXPECT_EQ(csv.str(),
+              "data_id,counter,period,start,end,kwh,estimated_kwh,cost,standing,night_kwh,"
+              "night_cost,peak_kwh,peak_cost,weekend_kwh,weekend_cost\n"
+              "3,energy_fwd_active,day,2024-03-01T00:00:00+01:00,2024-03-02T00:00:00+01:00,"
+              "48,0,13.24,0.4,18,3.24,30,9.6,,\n"
+              "3,energy_fwd_active,day,2024-03-02T00:00:00+01:00,2024-03-03T00:00:00+01:00,"
+              "48,0,10,0.4,,,,,48,9.6\n");
+    std::string error;
     std::ostringstream lines;
     writeUsageJsonLines(q, days, plan, lines);
     Json::Value first;
